@@ -1,0 +1,151 @@
+// InitializePrintMonitor2, InitializeMonitorEx, the MONITOR2 table and Shutdown.
+
+#include "entry/monitor.h"
+#include "entry/legacy_adapters.h"
+#include "entry/registry_shim.h"
+#include "ports/port_record.h"
+
+#include <initializer_list>
+
+MonitorHandle* g_monitorHandle;
+
+Monitor2Table g_monitor2Table = {
+    MONITOR2_SIZE,
+    EnumPorts,
+    OpenPort,
+    nullptr, // OpenPortEx
+    StartDocPort,
+    WritePort,
+    ReadPort,
+    EndDocPort,
+    ClosePort,
+    nullptr, // AddPort: ports are not added through the spooler's dialog
+    AddPortEx,
+    nullptr, // ConfigurePort
+    DeletePort,
+    GetPrinterDataFromPort,
+    SetPortTimeOuts,
+    XcvOpenPort,
+    XcvDataPort,
+    XcvClosePort,
+    Shutdown,
+    nullptr, // SendRecvBidiDataFromPort
+};
+
+bool IsWindows2000() {
+    OSVERSIONINFOEXW version;
+    ZeroMemory(&version, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    version.dwMajorVersion = 5;
+    version.dwMinorVersion = 0;
+    DWORDLONG condition = 0;
+    condition = VerSetConditionMask(condition, VER_MAJORVERSION, VER_EQUAL);
+    condition = VerSetConditionMask(condition, VER_MINORVERSION, VER_EQUAL);
+    return VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION, condition) != FALSE;
+}
+
+extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorInit,
+                                                         PHANDLE phMonitor) {
+    if (pMonitorInit == nullptr || phMonitor == nullptr || !pMonitorInit->bLocal) {
+        return nullptr;
+    }
+    if (IsWindows2000()) {
+        // The spooler's own registry functions serve the monitor; no bidi slot.
+        g_monitor2Table.cbSize = MONITOR2_SIZE_WINDOWS_2000;
+    } else {
+        MONITORREG* shim = CreateRegistryShim();
+        if (shim == nullptr) {
+            return nullptr;
+        }
+        pMonitorInit->pMonitorReg = shim;
+        pMonitorInit->hSpooler = nullptr;
+    }
+    auto* monitor = static_cast<MonitorHandle*>(AllocZeroedMemory(sizeof(MonitorHandle)));
+    if (monitor == nullptr) {
+        return nullptr;
+    }
+    monitor->signature[0] = 'Q';
+    monitor->signature[1] = 'L';
+    monitor->signature[2] = 'K';
+    monitor->monitorInit = pMonitorInit;
+    *phMonitor = monitor;
+    g_monitorHandle = monitor;
+    MonitorLockInitialize();
+    return &g_monitor2Table;
+}
+
+extern "C" BOOL WINAPI InitializeMonitorEx(LPSTR pRegistryRoot, LegacyMonitorTable* pMonitor) {
+    if (pMonitor == nullptr) {
+        return FALSE;
+    }
+    auto* init = static_cast<MONITORINIT*>(AllocZeroedMemory(sizeof(MONITORINIT)));
+    if (init == nullptr) {
+        return FALSE;
+    }
+    init->cbSize = sizeof(MONITORINIT);
+    MONITORREG* shim = CreateRegistryShim();
+    if (shim == nullptr) {
+        GlobalFree(init);
+        return FALSE;
+    }
+    init->pMonitorReg = shim;
+    init->hSpooler = nullptr;
+    HKEY root = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pRegistryRoot, 0, KEY_ALL_ACCESS, &root) !=
+        ERROR_SUCCESS) {
+        GlobalFree(shim);
+        GlobalFree(init);
+        return FALSE;
+    }
+    init->hckRegistryRoot = reinterpret_cast<HKEYMONITOR>(root);
+    init->bLocal = TRUE;
+    HANDLE monitor = nullptr;
+    if (InitializePrintMonitor2(init, &monitor) == nullptr) {
+        RegCloseKey(root);
+        // InitializePrintMonitor2 may have put a fresh shim in place of ours.
+        if (init->pMonitorReg != shim) {
+            GlobalFree(init->pMonitorReg);
+        }
+        GlobalFree(shim);
+        GlobalFree(init);
+        return FALSE;
+    }
+    pMonitor->pfnEnumPorts = LegacyEnumPorts;
+    pMonitor->pfnOpenPort = LegacyOpenPort;
+    pMonitor->pfnOpenPortEx = nullptr;
+    pMonitor->pfnStartDocPort = LegacyStartDocPort;
+    pMonitor->pfnWritePort = WritePort;
+    pMonitor->pfnReadPort = ReadPort;
+    pMonitor->pfnEndDocPort = EndDocPort;
+    pMonitor->pfnClosePort = ClosePort;
+    pMonitor->pfnAddPort = LegacyAddPort;
+    pMonitor->pfnAddPortEx = nullptr;
+    pMonitor->pfnConfigurePort = LegacyConfigurePort;
+    pMonitor->pfnDeletePort = LegacyDeletePort;
+    pMonitor->pfnGetPrinterDataFromPort = LegacyGetPrinterDataFromPort;
+    pMonitor->pfnSetPortTimeOuts = SetPortTimeOuts;
+    return TRUE;
+}
+
+VOID WINAPI Shutdown(HANDLE hMonitor) {
+    auto* monitor = static_cast<MonitorHandle*>(hMonitor);
+    if (monitor == nullptr) {
+        return;
+    }
+    for (PortRecord* list : {monitor->ports, monitor->retiredPorts}) {
+        while (list != nullptr) {
+            PortRecord* next = list->next;
+            // A device-ID worker uses its record until it ends; it holds MonitorLock, which
+            // the spooler does not hold here, so it runs to its end.
+            if (list->deviceIdThread != nullptr) {
+                WaitForSingleObject(list->deviceIdThread, INFINITE);
+            }
+            FreePortRecord(list);
+            list = next;
+        }
+    }
+    if (g_monitorHandle == monitor) {
+        g_monitorHandle = nullptr;
+    }
+    GlobalFree(monitor);
+}

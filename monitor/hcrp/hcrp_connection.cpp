@@ -1,0 +1,51 @@
+// The connection record: initialisation, release and the open-channel bits.
+
+#include "hcrp/hcrp_connection.h"
+
+#include <cstring>
+#include <initializer_list>
+
+void HcrpConnection::Initialize() {
+    transactionId = 0;
+    sendCredit = 0;
+    channelFlags = 0;
+    controlMtu = CONTROL_MTU;
+    dataPieceLimit = DATA_PIECE_LIMIT_INITIAL;
+    memset(deviceAddress, 0, sizeof(deviceAddress));
+    controlQueue.InitializeLock();
+    dataQueue.InitializeLock();
+    // Automatic reset, not signalled, unnamed. A failed creation leaves the event empty;
+    // waits on it then fail at once.
+    controlReceived = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    controlConnected = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    controlDisconnected = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    dataReceived = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    dataConnected = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    dataDisconnected = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+}
+
+void HcrpConnection::Release() {
+    for (HANDLE* event : {&controlReceived, &controlConnected, &controlDisconnected,
+                          &dataReceived, &dataConnected, &dataDisconnected}) {
+        if (*event != nullptr) {
+            CloseHandle(*event);
+            *event = nullptr;
+        }
+    }
+    controlQueue.Clear();
+    dataQueue.Clear();
+    controlQueue.DeleteLock();
+    dataQueue.DeleteLock();
+}
+
+int HcrpConnection::IsConnected() const {
+    return (channelFlags & (CONTROL_OPEN | DATA_OPEN)) == (CONTROL_OPEN | DATA_OPEN) ? 1 : 0;
+}
+
+void HcrpConnection::SetFlags(uint32_t bits) {
+    InterlockedOr(&channelFlags, static_cast<LONG>(bits));
+}
+
+void HcrpConnection::ClearFlags(uint32_t bits) {
+    InterlockedAnd(&channelFlags, ~static_cast<LONG>(bits));
+}

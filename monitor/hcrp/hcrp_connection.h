@@ -1,0 +1,86 @@
+#pragma once
+// The transport state of one port: the printer's address, the HCRP control and data
+// channels opened through the vendor library, their receive queues and events, the size
+// limits, the transaction counter and the send credit. Embedded in PortRecord, which is
+// zero-filled global memory: plain data with operations, no constructor.
+
+#include <windows.h>
+#include <cstdint>
+
+#include "hcrp/qorlib_abi.h"
+#include "hcrp/receive_queue.h"
+
+typedef uint8_t BdAddr[6];
+
+enum : uint32_t {
+    CONTROL_OPEN = 0x1,
+    DATA_OPEN = 0x2,
+};
+
+// Statuses that WaitResponse produces itself, beside the printer's own (Success 0x0001,
+// Feature Unsupported 0x0000 and whatever else a printer sends).
+enum : uint16_t {
+    HCRP_STATUS_FEATURE_UNSUPPORTED = 0x0000,
+    HCRP_STATUS_SUCCESS = 0x0001,
+    RESPONSE_TIMEOUT = 0x8001,
+    RESPONSE_MISMATCH = 0x8002,
+    RESPONSE_MALFORMED = 0x8003,
+    RESPONSE_WAIT_FAILED = 0x8004,
+    RESPONSE_CHANNEL_CLOSED = 0xFFFF,
+};
+
+constexpr uint16_t CONTROL_MTU = 656;
+constexpr uint16_t DATA_PIECE_LIMIT_INITIAL = 1024;
+constexpr uint16_t CONTROL_OUT_MTU_OFFERED = 128;
+constexpr uint16_t DATA_OUT_MTU_OFFERED = 512;
+constexpr DWORD CONTROL_RESPONSE_TIMEOUT_MS = 10000;
+constexpr DWORD CONNECTED_EVENT_TIMEOUT_MS = 100;
+constexpr uint32_t FIRST_CREDIT_GRANT = 512;
+
+struct HcrpConnection {
+    BdAddr deviceAddress;
+    uint16_t controlPsm;
+    uint16_t dataPsm;
+    volatile LONG channelFlags;  // CONTROL_OPEN | DATA_OPEN, changed atomically from both sides
+    uint32_t retryTimeoutMs;
+    ChannelDescriptor controlChannel;
+    ChannelDescriptor dataChannel;
+    ReceiveQueue controlQueue;
+    ReceiveQueue dataQueue;
+    HANDLE controlReceived;
+    HANDLE controlConnected;
+    HANDLE controlDisconnected;
+    HANDLE dataReceived;
+    HANDLE dataConnected;
+    HANDLE dataDisconnected;
+    uint16_t controlMtu;
+    volatile uint16_t dataPieceLimit;
+    uint16_t transactionId;
+    uint32_t sendCredit;
+
+    // Record and queues (receive_queue.cpp, hcrp_connection.cpp).
+    void Initialize();
+    // Releases the events, the queue locks and every queued packet (when the port record
+    // is freed).
+    void Release();
+    int IsConnected() const;
+    void SetFlags(uint32_t bits);
+    void ClearFlags(uint32_t bits);
+
+    // Channel pair (channel_pair.cpp).
+    int Connect();
+    int Disconnect();
+    static void __cdecl OnControlEvent(const ChannelEvent* event);
+    static void __cdecl OnDataEvent(const ChannelEvent* event);
+
+    // Control protocol and credit-based transfer (hcrp_protocol.cpp).
+    int Write(const uint8_t* data, uint32_t length, uint32_t* sentCount);
+    int Read(uint8_t* destination, uint32_t capacity, uint32_t* count);
+    uint16_t WaitResponse(const uint8_t* request, uint32_t capacity, uint8_t* destination,
+                          uint16_t* responseLength);
+    int CreditGrant(uint32_t credit);
+    int CreditRequest();
+    int GetLPTStatus(uint8_t* status);
+    int Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t* totalLength,
+                  uint32_t* copied);
+};

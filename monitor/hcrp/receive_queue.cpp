@@ -1,0 +1,70 @@
+#include "hcrp/receive_queue.h"
+
+#include <cstdlib>
+#include <cstring>
+
+void ReceiveQueue::InitializeLock() { InitializeCriticalSection(&lock); }
+
+void ReceiveQueue::DeleteLock() { DeleteCriticalSection(&lock); }
+
+bool ReceiveQueue::Append(const uint8_t* payload, uint16_t length) {
+    // Copy before taking the lock: the lock only guards the links.
+    auto* node = static_cast<ReceivedPacket*>(malloc(sizeof(ReceivedPacket)));
+    if (node == nullptr) {
+        return false;
+    }
+    node->next = nullptr;
+    node->length = length;
+    // A zero-length packet still gets a block of its own, so that every node has one.
+    node->data = static_cast<uint8_t*>(malloc(length > 0 ? length : 1));
+    if (node->data == nullptr) {
+        free(node);
+        return false;
+    }
+    if (length > 0) {
+        memcpy(node->data, payload, length);
+    }
+    EnterCriticalSection(&lock);
+    if (head == nullptr) {
+        head = node;
+        tail = node;
+    } else {
+        tail->next = node;
+        tail = node;
+    }
+    LeaveCriticalSection(&lock);
+    return true;
+}
+
+ReceivedPacket* ReceiveQueue::Peek() {
+    EnterCriticalSection(&lock);
+    ReceivedPacket* node = head;
+    LeaveCriticalSection(&lock);
+    return node;
+}
+
+ReceivedPacket* ReceiveQueue::Pop() {
+    EnterCriticalSection(&lock);
+    ReceivedPacket* node = head;
+    if (node != nullptr) {
+        head = node->next;
+        if (head == nullptr) {
+            tail = nullptr;
+        }
+    }
+    LeaveCriticalSection(&lock);
+    return node;
+}
+
+void ReceiveQueue::Clear() {
+    while (ReceivedPacket* node = Pop()) {
+        FreePacket(node);
+    }
+}
+
+void ReceiveQueue::FreePacket(ReceivedPacket* packet) {
+    if (packet != nullptr) {
+        free(packet->data);
+        free(packet);
+    }
+}

@@ -1,0 +1,215 @@
+// Port records and Xcv handles in their lists, and the lifetime of records that the
+// spooler or a device-ID worker still uses after they have left the port list.
+
+#include "ports/port_record.h"
+
+#include <cwchar>
+#include <cstring>
+
+void* AllocZeroedMemory(size_t bytes) {
+    void* block = GlobalAlloc(GMEM_FIXED, bytes);
+    if (block != nullptr) {
+        memset(block, 0, bytes);
+    }
+    return block;
+}
+
+wchar_t* DuplicateWideString(const wchar_t* text) {
+    if (text == nullptr) {
+        return nullptr;
+    }
+    size_t length = wcslen(text);
+    auto* copy = static_cast<wchar_t*>(AllocZeroedMemory(2 * (length + 1)));
+    if (copy != nullptr) {
+        memcpy(copy, text, 2 * (length + 1));
+    }
+    return copy;
+}
+
+size_t WidenString(const char* text, wchar_t** out) {
+    if (out == nullptr) {
+        return 0;
+    }
+    *out = nullptr;
+    if (text == nullptr) {
+        return 0;
+    }
+    size_t length = strlen(text);
+    auto* wide = static_cast<wchar_t*>(AllocZeroedMemory(2 * length + 2));
+    if (wide == nullptr) {
+        return 0;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        // Signed byte, sign-extended: port names of installed printers were made this way.
+        wide[i] = static_cast<wchar_t>(static_cast<int16_t>(static_cast<signed char>(text[i])));
+    }
+    *out = wide;
+    return length;
+}
+
+PortRecord* CreatePortRecord(MonitorHandle* monitor, const wchar_t* name) {
+    if (name == nullptr || wcslen(name) > MAX_PORT_NAME_LENGTH) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    size_t nameBytes = 2 * (wcslen(name) + 1);
+    size_t size = offsetof(PortRecord, nameCharacters) + nameBytes;
+    auto* record = static_cast<PortRecord*>(AllocZeroedMemory(size));
+    if (record == nullptr) {
+        return nullptr;
+    }
+    memcpy(record->nameCharacters, name, nameBytes);
+    record->name = record->nameCharacters;
+    record->size = static_cast<uint32_t>(size);
+    record->next = nullptr;
+    record->monitor = monitor;
+    record->signature = PORT_RECORD_SIGNATURE;
+    record->connection.Initialize();
+    PortRecord** link = &monitor->ports;
+    while (*link != nullptr) {
+        link = &(*link)->next;
+    }
+    *link = record;
+    return record;
+}
+
+PortRecord* FindPortRecord(PortRecord* first, const wchar_t* name) {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    for (PortRecord* record = first; record != nullptr; record = record->next) {
+        if (wcscmp(record->name, name) == 0) {
+            return record;
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+
+bool WorkerRunning(const PortRecord* record) {
+    return record->deviceIdThread != nullptr &&
+           WaitForSingleObject(record->deviceIdThread, 0) != WAIT_OBJECT_0;
+}
+
+bool StillInUse(const PortRecord* record) {
+    return record->openCount > 0 || WorkerRunning(record);
+}
+
+// A record taken off the port list is freed at once unless the spooler holds it open or
+// a worker runs on it; then it waits in the retired list until neither holds.
+void RetireOrFree(MonitorHandle* monitor, PortRecord* record) {
+    if (!StillInUse(record)) {
+        FreePortRecord(record);
+        return;
+    }
+    record->retired = 1;
+    record->next = monitor->retiredPorts;
+    monitor->retiredPorts = record;
+}
+
+} // namespace
+
+void FreePortRecord(PortRecord* record) {
+    if (record->deviceId != nullptr) {
+        GlobalFree(record->deviceId);
+    }
+    if (record->printerName != nullptr) {
+        GlobalFree(record->printerName);
+    }
+    if (record->deviceIdThread != nullptr) {
+        CloseHandle(record->deviceIdThread);
+    }
+    record->connection.Release();
+    GlobalFree(record);
+}
+
+BOOL DeletePortRecord(MonitorHandle* monitor, PortRecord* record) {
+    for (PortRecord** link = &monitor->ports; *link != nullptr; link = &(*link)->next) {
+        if (*link == record) {
+            *link = record->next;
+            RetireOrFree(monitor, record);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+BOOL DeletePortRecordByName(MonitorHandle* monitor, const wchar_t* name) {
+    if (name == nullptr) {
+        return FALSE;
+    }
+    for (PortRecord** link = &monitor->ports; *link != nullptr; link = &(*link)->next) {
+        PortRecord* record = *link;
+        if (lstrcmpiW(record->name, name) == 0) {
+            *link = record->next;
+            RetireOrFree(monitor, record);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+void AcquirePortHandle(PortRecord* record) { InterlockedIncrement(&record->openCount); }
+
+void ReleasePortHandle(PortRecord* record) {
+    if (record->openCount > 0) {
+        InterlockedDecrement(&record->openCount);
+    }
+    if (record->retired && record->monitor != nullptr) {
+        ReclaimRetiredPorts(record->monitor);
+    }
+}
+
+void ReclaimRetiredPorts(MonitorHandle* monitor) {
+    PortRecord** link = &monitor->retiredPorts;
+    while (*link != nullptr) {
+        PortRecord* record = *link;
+        if (StillInUse(record)) {
+            link = &record->next;
+        } else {
+            *link = record->next;
+            FreePortRecord(record);
+        }
+    }
+}
+
+XcvHandle* CreateXcvHandle(MonitorHandle* monitor, const wchar_t* objectName, uint32_t access) {
+    if (objectName == nullptr) {
+        objectName = L"";
+    }
+    size_t nameBytes = 2 * (wcslen(objectName) + 1);
+    size_t size = offsetof(XcvHandle, nameCharacters) + nameBytes;
+    auto* handle = static_cast<XcvHandle*>(AllocZeroedMemory(size));
+    if (handle == nullptr) {
+        return nullptr;
+    }
+    memcpy(handle->nameCharacters, objectName, nameBytes);
+    handle->objectName = handle->nameCharacters;
+    handle->signature = XCV_HANDLE_SIGNATURE;
+    handle->size = static_cast<uint32_t>(size);
+    handle->grantedAccess = access;
+    handle->monitor = monitor;
+    handle->next = nullptr;
+    XcvHandle** link = &monitor->xcvHandles;
+    while (*link != nullptr) {
+        link = &(*link)->next;
+    }
+    *link = handle;
+    return handle;
+}
+
+BOOL DeleteXcvHandle(XcvHandle* handle) {
+    if (handle == nullptr || handle->monitor == nullptr) {
+        return FALSE;
+    }
+    for (XcvHandle** link = &handle->monitor->xcvHandles; *link != nullptr;
+         link = &(*link)->next) {
+        if (*link == handle) {
+            *link = handle->next;
+            GlobalFree(handle);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
