@@ -15,3 +15,14 @@ TEST(Smoke, InitializesAndShutsDown) {
     ASSERT_NE(record, nullptr);
     table->pfnShutdown(monitor);
 }
+
+#include "support/spooler_monitor.h"
+
+TEST(Smoke, WineSpoolerLoadsTheMonitor) {
+    std::string error;
+    ASSERT_TRUE(testsupport::RegisterMonitor(&error)) << error;
+    DWORD needed = 0, returned = 0;
+    BOOL ok = EnumPortsW(nullptr, 1, nullptr, 0, &needed, &returned);
+    printf("EnumPortsW ok=%d error=%lu needed=%lu\n", ok, GetLastError(), needed);
+    testsupport::UnregisterMonitor();
+}
