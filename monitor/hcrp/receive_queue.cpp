@@ -3,13 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-void ReceiveQueue::InitializeLock() {
-    InitializeCriticalSection(&lock);
-}
+void ReceiveQueue::InitializeLock() { InitializeCriticalSection(&lock); }
 
-void ReceiveQueue::DeleteLock() {
-    DeleteCriticalSection(&lock);
-}
+void ReceiveQueue::DeleteLock() { DeleteCriticalSection(&lock); }
 
 bool ReceiveQueue::Append(const uint8_t* payload, uint16_t length) {
     // Copy before taking the lock: the lock only guards the links.

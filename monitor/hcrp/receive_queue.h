@@ -7,7 +7,7 @@
 #include <cstdint>
 
 struct ReceivedPacket {
-    uint8_t* data; // heap copy of the payload (ordinary heap)
+    uint8_t* data;  // heap copy of the payload (ordinary heap)
     uint16_t length;
     ReceivedPacket* next;
 };
