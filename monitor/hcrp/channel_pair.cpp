@@ -71,14 +71,25 @@ void HandleChannelEvent(const ChannelEvent* event, bool isData) {
         SetEvent(side.connected);
         return;
     case EVENT_CLOSED:
+    case EVENT_DISCONNECTED: {
+        // An event naming another handle than the channel's present one belongs to a channel
+        // already replaced by a new connection and must not close that one.
+        const uint16_t current = side.channel->handle;
+        if (event->handle != 0 && current != 0 && event->handle != current) {
+            return;
+        }
         side.channel->handle = 0;
         connection->ClearFlags(side.bit);
+        if (event->type == EVENT_DISCONNECTED) {
+            SetEvent(side.disconnected);
+        }
+        // A response wait would otherwise sit out its full 10 s on a channel that is gone,
+        // holding MonitorLock; woken, it finds the channel closed.
+        if (!side.isData) {
+            SetEvent(connection->controlReceived);
+        }
         return;
-    case EVENT_DISCONNECTED:
-        side.channel->handle = 0;
-        connection->ClearFlags(side.bit);
-        SetEvent(side.disconnected);
-        return;
+    }
     case EVENT_DATA:
         if ((connection->channelFlags & side.bit) == 0) {
             return;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "fake_library.h"
 #include "hcrp/stack_binding.h"
@@ -238,6 +239,31 @@ TEST_F(ChannelPair, DisconnectCallsTheLibraryOnlyForOpenChannels) {
     EXPECT_EQ(1, connection->Disconnect());
     EXPECT_TRUE(library->disconnects.empty());
     EXPECT_EQ(0, connection->channelFlags);
+}
+
+TEST_F(ChannelPair, CloseEventOfAReplacedChannelIsIgnored) {
+    DeliverEvent(connection.record, true, EVENT_CONNECTED, 0, 0x51, 0x1003, 1024, 1024);
+    DeliverEvent(connection.record, true, EVENT_DISCONNECTED, 0, 0x50, 0, 0, 0);
+    EXPECT_EQ(DATA_OPEN, static_cast<uint32_t>(connection->channelFlags));
+    EXPECT_EQ(0x51, connection->dataChannel.handle);
+    DeliverEvent(connection.record, true, EVENT_CLOSED, 0, 0x51, 0, 0, 0);
+    EXPECT_EQ(0, connection->channelFlags);
+    EXPECT_EQ(0, connection->dataChannel.handle);
+}
+
+TEST_F(ChannelPair, ControlChannelLossEndsAResponseWaitAtOnce) {
+    connection.MarkOpen();
+    const Bytes request = {0x00, 0x05, 0x00, 0x01, 0x00, 0x00};
+    std::thread printer([&] {
+        Sleep(100);
+        DeliverEvent(connection.record, false, EVENT_CLOSED, 0, FAKE_CONTROL_HANDLE, 0, 0, 0);
+    });
+    uint16_t length = 0;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(RESPONSE_CHANNEL_CLOSED,
+              connection->WaitResponse(request.data(), 0, nullptr, &length));
+    printer.join();
+    EXPECT_LT(GetTickCount() - start, 2000u);
 }
 
 } // namespace
