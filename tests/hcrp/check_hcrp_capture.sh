@@ -8,12 +8,19 @@ set -eu
 run=$1
 program=$2
 cd "$3"
-rm -f hcrp_wire.pcap hcrp_wire.expect
+rm -rf hcrp_wire hcrp_wire.expect hcrp_wire.fields
 "$run" "$program" --gtest_color=no
+# The stand-in writes one capture per connection of a printer into hcrp_wire/.
+set -- hcrp_wire/*.pcap
+if [ "$#" -ne 1 ] || [ ! -s "$1" ]; then
+    echo "expected one capture in hcrp_wire/, found: $*"
+    exit 1
+fi
+capture=$1
 # CONTROL_PSM, DATA_PSM and REQUESTS (the control requests the job sent), from the program.
 . ./hcrp_wire.expect
 
-set -- -r hcrp_wire.pcap \
+set -- -r "$capture" \
     -d "btl2cap.psm==$CONTROL_PSM,bthcrp" -d "btl2cap.psm==$DATA_PSM,bthcrp" \
     -o "bthcrp.hcrp.control.psm:$CONTROL_PSM" -o "bthcrp.hcrp.data.psm:$DATA_PSM" \
     -o bthcrp.hcrp.force_client:yes
