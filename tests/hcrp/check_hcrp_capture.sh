@@ -8,7 +8,7 @@ set -eu
 run=$1
 program=$2
 cd "$3"
-rm -rf hcrp_wire hcrp_wire.expect hcrp_wire.fields
+rm -rf hcrp_wire hcrp_wire.expect hcrp_wire.env hcrp_wire.fields
 "$run" "$program" --gtest_color=no
 # The stand-in writes one capture per connection of a printer into hcrp_wire/.
 set -- hcrp_wire/*.pcap
@@ -18,14 +18,15 @@ if [ "$#" -ne 1 ] || [ ! -s "$1" ]; then
 fi
 capture=$1
 # CONTROL_PSM, DATA_PSM and REQUESTS (the control requests the job sent), from the program.
-. ./hcrp_wire.expect
+tr -d "\r" <hcrp_wire.expect >hcrp_wire.env
+. ./hcrp_wire.env
 
 set -- -r "$capture" \
     -d "btl2cap.psm==$CONTROL_PSM,bthcrp" -d "btl2cap.psm==$DATA_PSM,bthcrp" \
     -o "bthcrp.hcrp.control.psm:$CONTROL_PSM" -o "bthcrp.hcrp.data.psm:$DATA_PSM" \
     -o bthcrp.hcrp.force_client:yes
 
-flagged=$(tshark "$@" -Y "_ws.malformed || _ws.expert.severity >= warning" 2>/dev/null)
+flagged=$(tshark "$@" -Y "_ws.malformed || _ws.expert.severity >= warning")
 if [ -n "$flagged" ]; then
     echo "packets flagged malformed or with a warning:"
     echo "$flagged"

@@ -67,7 +67,7 @@ TEST(HcrpWire, WholeJobWithCapture) {
     QorlSim_WaitIdle(2000);
     EXPECT_TRUE(SinkOf(kPrinter) == data);
 
-    FILE* expect = fopen("hcrp_wire.expect", "w");
+    FILE* expect = fopen("hcrp_wire.expect", "wb");
     ASSERT_NE(nullptr, expect);
     fprintf(expect, "CONTROL_PSM=%u\nDATA_PSM=%u\nREQUESTS=%u\n", config.controlPsm, config.dataPsm,
             requests);
