@@ -121,6 +121,50 @@ TEST_F(StandIn, ChannelDroppedMidWrite) {
     EXPECT_TRUE(SinkOf(kPrinter) == data);
 }
 
+// Printers that answer twice, answer with a parameter length beyond the packet, or cut an
+// answer short: each broken answer fails at most the one request it belongs to, at once, and
+// the port goes on working.
+TEST_F(StandIn, BrokenAnswersCostOneRequestAtMost) {
+    // A fixed grant: a window printer would count the credit of the answer the monitor
+    // refuses as outstanding for good.
+    QorlSimPrinterConfig config = StandInPrinter(kPrinter);
+    config.creditPolicy = QORLSIM_CREDIT_FIXED;
+    config.creditAmount = 8192;
+    ASSERT_EQ(0, QorlSim_AddPrinter(&config));
+    const QorlSimFault duplicated{QORLSIM_FAULT_RESPONSE_DUPLICATED, 0, 0, -1, 0, 0, 0};
+    ASSERT_EQ(0, QorlSim_SetFault(kPrinter, &duplicated));
+    StandInPort port(kPrinter);
+    const std::vector<uint8_t> data = Pattern(50000, 4);
+    MonitorLockGuard lock;
+    ASSERT_EQ(1, port->Connect());
+    uint8_t status = 0;
+    EXPECT_EQ(1, port->GetLPTStatus(&status));
+    EXPECT_EQ(0x18, status);
+    uint32_t sent = 0;
+    EXPECT_EQ(1, port->Write(data.data(), 25000, &sent));
+
+    ASSERT_EQ(0, QorlSim_ClearFaults(kPrinter));
+    const QorlSimFault overlong{
+        QORLSIM_FAULT_RESPONSE_BAD_PARAM_LENGTH, 0, 0x00FF, 1, PDU_CREDIT_REQUEST, 0, 0};
+    ASSERT_EQ(0, QorlSim_SetFault(kPrinter, &overlong));
+    const QorlSimFault truncated{
+        QORLSIM_FAULT_RESPONSE_TOO_SHORT, 0, 5, 1, PDU_GET_LPT_STATUS, 0, 0};
+    ASSERT_EQ(0, QorlSim_SetFault(kPrinter, &truncated));
+    const DWORD start = GetTickCount();
+    port->sendCredit = 0;
+    uint32_t none = 0;
+    EXPECT_EQ(0, port->Write(data.data() + 25000, 25000, &none));
+    EXPECT_EQ(0u, none);
+    EXPECT_EQ(0, port->GetLPTStatus(&status));
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_EQ(1, port->Write(data.data() + 25000, 25000, &sent));
+    EXPECT_EQ(1, port->GetLPTStatus(&status));
+    port->Disconnect();
+    QorlSim_WaitIdle(2000);
+    EXPECT_TRUE(SinkOf(kPrinter) == data);
+    EXPECT_EQ(0u, StatsOf(kPrinter).creditViolations);
+}
+
 // Several ports, each driven by its own thread under MonitorLock, while a further thread
 // makes their printers send unsolicited control and data packets and drop channels.
 TEST_F(StandIn, SeveralPortsUnderFire) {
