@@ -445,3 +445,33 @@ TEST_F(RegistryShim, AClosedKeyGivesTheRegistryStatus) {
     BYTE data[4];
     EXPECT_EQ(shim_->fpQueryValue(sub, L"x", nullptr, data, &size, nullptr), ERROR_INVALID_HANDLE);
 }
+
+TEST_F(RegistryShim, ZeroSizedBuffers) {
+    ASSERT_EQ(SetText(L"Two", L"ab", 6), ERROR_SUCCESS);
+    BYTE data[8] = {0xCC};
+    DWORD size = 0, type = 0;
+    EXPECT_EQ(shim_->fpQueryValue(key(), L"Two", &type, data, &size, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(data[0], 0xCC);
+    // An empty text needs two bytes once widened: one byte is too small.
+    ASSERT_EQ(shim_->fpSetValue(key(), L"Empty", REG_SZ, nullptr, 0, nullptr), ERROR_SUCCESS);
+    size = 1;
+    EXPECT_EQ(shim_->fpQueryValue(key(), L"Empty", &type, data, &size, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 1u);
+    size = 2;
+    EXPECT_EQ(shim_->fpQueryValue(key(), L"Empty", &type, data, &size, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(data[0] | data[1], 0);
+}
+
+TEST(AnsiWidening, ANameThatDoesNotFitGivesZeroAndWritesNothing) {
+    wchar_t out[4];
+    wmemset(out, L'#', 4);
+    EXPECT_EQ(WidenAnsiText("abcd", 4, out, 4), 0u);
+    EXPECT_EQ(out[0], L'#');
+    EXPECT_EQ(WidenAnsiText("abc", 3, out, 4), 4u);
+    EXPECT_EQ(std::wstring(out), L"abc");
+    EXPECT_EQ(WidenAnsiText("", 0, out, 1), 1u);
+    EXPECT_EQ(out[0], L'\0');
+    EXPECT_EQ(WidenAnsiText("", 0, out, 0), 0u);
+}
