@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -256,6 +258,83 @@ class Swapwell : public ::testing::Test {
     std::vector<std::string> directories_; // nested inside scratch_, outermost first
 };
 
+// The program file's subsystem and the libraries it imports, read from its PE headers.
+struct ProgramImage {
+    WORD subsystem = 0;
+    std::vector<std::string> imports;
+};
+
+ProgramImage ReadProgramImage(const std::string& path) {
+    ProgramImage image;
+    const std::string file = Contents(path);
+    auto at = [&file](std::size_t offset, std::size_t size) -> const char* {
+        return offset <= file.size() && size <= file.size() - offset ? file.data() + offset
+                                                                     : nullptr;
+    };
+    IMAGE_DOS_HEADER dos;
+    IMAGE_NT_HEADERS32 nt;
+    if (!at(0, sizeof dos)) {
+        return image;
+    }
+    std::memcpy(&dos, at(0, sizeof dos), sizeof dos);
+    if (!at(dos.e_lfanew, sizeof nt)) {
+        return image;
+    }
+    std::memcpy(&nt, at(dos.e_lfanew, sizeof nt), sizeof nt);
+    image.subsystem = nt.OptionalHeader.Subsystem;
+
+    const std::size_t sectionsAt = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+                                   nt.FileHeader.SizeOfOptionalHeader;
+    auto fileOffset = [&](DWORD rva) -> std::size_t {
+        for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
+            IMAGE_SECTION_HEADER section;
+            const char* raw = at(sectionsAt + i * sizeof section, sizeof section);
+            if (!raw) {
+                break;
+            }
+            std::memcpy(&section, raw, sizeof section);
+            if (rva >= section.VirtualAddress &&
+                rva < section.VirtualAddress + section.SizeOfRawData) {
+                return rva - section.VirtualAddress + section.PointerToRawData;
+            }
+        }
+        return file.size();
+    };
+    std::size_t descriptorAt =
+        fileOffset(nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+    IMAGE_IMPORT_DESCRIPTOR descriptor;
+    while (const char* raw = at(descriptorAt, sizeof descriptor)) {
+        std::memcpy(&descriptor, raw, sizeof descriptor);
+        if (descriptor.Name == 0) {
+            break;
+        }
+        const std::size_t nameAt = fileOffset(descriptor.Name);
+        if (!at(nameAt, 1)) {
+            break;
+        }
+        image.imports.emplace_back(file.c_str() + nameAt);
+        descriptorAt += sizeof descriptor;
+    }
+    return image;
+}
+
+TEST(SwapwellProgram, IsAGuiProgramThatImportsOnlySystemLibraries) {
+    const ProgramImage image = ReadProgramImage(ThisDirectory() + "\\Swapwell.exe");
+    EXPECT_EQ(image.subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_NE(std::find_if(image.imports.begin(), image.imports.end(),
+                           [](const std::string& name) {
+                               return lstrcmpiA(name.c_str(), "user32.dll") == 0;
+                           }),
+              image.imports.end());
+    // The C++ runtime is linked in, and nothing of the monitor comes along.
+    for (const std::string& name : image.imports) {
+        EXPECT_TRUE(lstrcmpiA(name.c_str(), "kernel32.dll") == 0 ||
+                    lstrcmpiA(name.c_str(), "user32.dll") == 0 ||
+                    lstrcmpiA(name.c_str(), "msvcrt.dll") == 0)
+            << name;
+    }
+}
+
 TEST_F(Swapwell, FirstInstallationCopiesTheLibraryIntoTheSystemDirectory) {
     WriteFile(source_, "new library");
     const Outcome run = RunSwapwell(scratch_);
@@ -329,6 +408,33 @@ TEST_F(Swapwell, BackupLeftBehindByAnEarlierRun) {
     ExpectOneMessage(run, RESTART);
     EXPECT_EQ(Contents(target_), "new library");
     EXPECT_FALSE(Exists(backup_));
+}
+
+TEST_F(Swapwell, LibraryHeldLoadedIsMovedAsideAndItsBackupStays) {
+    // The installed library is loaded, as the spooler holds it: it can be renamed but not
+    // deleted.
+    ASSERT_TRUE(
+        CopyFileA((ThisDirectory() + "\\swapwell_held.dll").c_str(), target_.c_str(), FALSE));
+    HMODULE held = LoadLibraryA(target_.c_str());
+    ASSERT_NE(held, nullptr) << GetLastError();
+    const std::string heldImage = Contents(target_);
+
+    WriteFile(source_, "new library");
+    Outcome run = RunSwapwell(scratch_);
+    EXPECT_EQ(run.exitCode, 0u);
+    ExpectOneMessage(run, RESTART);
+    EXPECT_EQ(Contents(target_), "new library");
+    EXPECT_EQ(Contents(backup_), heldImage);
+
+    // Until a restart the backup stays: the next run cannot move the library aside but
+    // still copies over it.
+    WriteFile(source_, "newer library");
+    run = RunSwapwell(scratch_);
+    FreeLibrary(held);
+    EXPECT_EQ(run.exitCode, 0u);
+    ExpectOneMessage(run, RESTART);
+    EXPECT_EQ(Contents(target_), "newer library");
+    EXPECT_EQ(Contents(backup_), heldImage);
 }
 
 TEST_F(Swapwell, StartedFromADriveRoot) {
