@@ -421,6 +421,7 @@ TEST_F(Swapwell, LibraryHeldLoadedIsMovedAsideAndItsBackupStays) {
 
     WriteFile(source_, "new library");
     Outcome run = RunSwapwell(scratch_);
+    EXPECT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0u);
     ExpectOneMessage(run, RESTART);
     EXPECT_EQ(Contents(target_), "new library");
@@ -431,6 +432,7 @@ TEST_F(Swapwell, LibraryHeldLoadedIsMovedAsideAndItsBackupStays) {
     WriteFile(source_, "newer library");
     run = RunSwapwell(scratch_);
     FreeLibrary(held);
+    EXPECT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0u);
     ExpectOneMessage(run, RESTART);
     EXPECT_EQ(Contents(target_), "newer library");
