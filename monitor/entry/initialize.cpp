@@ -10,24 +10,18 @@
 MonitorHandle* g_monitorHandle;
 
 Monitor2Table g_monitor2Table = {
-    MONITOR2_SIZE,
-    EnumPorts,
+    MONITOR2_SIZE,   EnumPorts,
     OpenPort,
     nullptr, // OpenPortEx
-    StartDocPort,
-    WritePort,
-    ReadPort,
-    EndDocPort,
+    StartDocPort,    WritePort,
+    ReadPort,        EndDocPort,
     ClosePort,
     nullptr, // AddPort: ports are not added through the spooler's dialog
     AddPortEx,
     nullptr, // ConfigurePort
-    DeletePort,
-    GetPrinterDataFromPort,
-    SetPortTimeOuts,
-    XcvOpenPort,
-    XcvDataPort,
-    XcvClosePort,
+    DeletePort,      GetPrinterDataFromPort,
+    SetPortTimeOuts, XcvOpenPort,
+    XcvDataPort,     XcvClosePort,
     Shutdown,
     nullptr, // SendRecvBidiDataFromPort
 };
@@ -64,6 +58,15 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
     if (monitor == nullptr) {
         return nullptr;
     }
+    // Keep a copy: Wine's spooler passes a MONITORINIT on its own stack, gone once this
+    // returns, and the registry access reads it at every later call.
+    auto* initCopy = static_cast<MONITORINIT*>(AllocZeroedMemory(sizeof(MONITORINIT)));
+    if (initCopy == nullptr) {
+        GlobalFree(monitor);
+        return nullptr;
+    }
+    *initCopy = *pMonitorInit;
+    pMonitorInit = initCopy;
     monitor->signature[0] = 'Q';
     monitor->signature[1] = 'L';
     monitor->signature[2] = 'K';
@@ -147,5 +150,6 @@ VOID WINAPI Shutdown(HANDLE hMonitor) {
     if (g_monitorHandle == monitor) {
         g_monitorHandle = nullptr;
     }
+    GlobalFree(monitor->monitorInit);
     GlobalFree(monitor);
 }
