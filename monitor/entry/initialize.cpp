@@ -58,6 +58,15 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
     if (monitor == nullptr) {
         return nullptr;
     }
+    // Keep a copy: Wine's spooler passes a MONITORINIT on its own stack, gone once this
+    // returns, and the registry access reads it at every later call.
+    auto* initCopy = static_cast<MONITORINIT*>(AllocZeroedMemory(sizeof(MONITORINIT)));
+    if (initCopy == nullptr) {
+        GlobalFree(monitor);
+        return nullptr;
+    }
+    *initCopy = *pMonitorInit;
+    pMonitorInit = initCopy;
     monitor->signature[0] = 'Q';
     monitor->signature[1] = 'L';
     monitor->signature[2] = 'K';
@@ -158,5 +167,6 @@ VOID WINAPI Shutdown(HANDLE hMonitor) {
     if (g_monitorHandle == monitor) {
         g_monitorHandle = nullptr;
     }
+    GlobalFree(monitor->monitorInit);
     GlobalFree(monitor);
 }
