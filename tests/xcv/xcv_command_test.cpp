@@ -9,6 +9,7 @@
 #include "ports/enum_ports.h"
 #include "ports/port_admin.h"
 #include "ports/port_record.h"
+#include "support/hcrpdb_writer.h"
 
 #include <cstring>
 #include <map>
@@ -437,6 +438,37 @@ TEST_F(XcvCommands, PortIsValidForANameNotInThePortList) {
     // Exact name match only; a name not in the list looks nothing up.
     EXPECT_EQ(Run(user, L"PortIsValid", std::wstring(L"ABC")), 2u);
     EXPECT_EQ(Run(user, L"PortIsValid", std::wstring(L"missing")), 2u);
+}
+
+TEST_F(XcvCommands, PortIsValidAndDeletePortUseTheDeviceDatabase) {
+    ASSERT_TRUE(
+        testsupport::WriteDatabase({testsupport::MakeEntry(0x123456, "Office", 0x1001, 0x1003)}));
+    XcvHandle* user = User();
+    PortRecord* office = CreatePortRecord(monitor, L"Office");
+    PortRecord* gone = CreatePortRecord(monitor, L"Gone");
+    ASSERT_NE(office, nullptr);
+    ASSERT_NE(gone, nullptr);
+    const BYTE address[6] = {0x00, 0x0A, 0x95, 0x12, 0x34, 0x56};
+    memcpy(office->connection.deviceAddress, address, 6);
+    gone->connection.deviceAddress[5] = 1;
+    gone->connection.controlPsm = 7;
+    EXPECT_EQ(Run(user, L"PortIsValid", std::wstring(L"Office")), 0u);
+    EXPECT_EQ(office->connection.controlPsm, 0x1001);
+    EXPECT_EQ(office->connection.dataPsm, 0x1003);
+    // A fixed code for an address the database does not list, whatever the last error.
+    SetLastError(0);
+    EXPECT_EQ(Run(user, L"PortIsValid", std::wstring(L"Gone")), 2u);
+    EXPECT_EQ(gone->connection.controlPsm, 0) << "the look-up's PSMs are stored";
+
+    // The MONITOR2 DeletePort removes the device record and leaves the port listed.
+    EXPECT_TRUE(table->pfnDeletePort(hMonitor, nullptr, nullptr, const_cast<LPWSTR>(L"Office")));
+    EXPECT_TRUE(testsupport::ReadDatabaseBytes().empty());
+    EXPECT_NE(Port(L"Office"), nullptr);
+    SetLastError(0);
+    EXPECT_FALSE(table->pfnDeletePort(hMonitor, nullptr, nullptr, const_cast<LPWSTR>(L"Office")));
+    EXPECT_EQ(GetLastError(), 2u);
+    EXPECT_NE(Run(user, L"PortIsValid", std::wstring(L"Office")), 0u);
+    testsupport::WriteDatabase({});
 }
 
 TEST_F(XcvCommands, RetryTimeoutTextReachesTheRegistryThroughTheMonitorInit) {

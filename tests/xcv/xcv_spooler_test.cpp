@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/hcrpdb_writer.h"
 #include "support/spooler_monitor.h"
 #include "support/wide.h"
 
@@ -21,46 +22,24 @@ extern "C" BOOL WINAPI AddPortExW(LPWSTR pName, DWORD Level, LPBYTE lpBuffer, LP
 
 namespace {
 
-// --- HCRPDB.txt: fixed 274-byte records (address, name, three hexadecimal words). ---
-std::wstring DatabasePath() {
-    return testsupport::WindowsDirectory() + L"\\HCRPDB.txt";
+// --- HCRPDB.txt, through the shared record writer. ---
+testsupport::DeviceEntry ZeroAddress(const char* name) {
+    testsupport::DeviceEntry entry = testsupport::MakeEntry(0, name);
+    memset(entry.address, 0, sizeof(entry.address));
+    return entry;
 }
 
-std::string DeviceRecord(const char* address, const char* name) {
-    std::string record(274, ' ');
-    memcpy(&record[0], address, 12);
-    memcpy(&record[12], name, strlen(name));
-    memcpy(&record[260],
-           "1001"
-           "1003"
-           "0000",
-           12);
-    record[272] = '\r';
-    record[273] = '\n';
-    return record;
+// 00:0a:95:12:34:56
+testsupport::DeviceEntry OfficeEntry() {
+    return testsupport::MakeEntry(0x123456, "Office");
 }
 
-void WriteDatabase(const std::vector<std::string>& records) {
-    std::string content;
-    for (const auto& record : records) {
-        content += record;
-    }
-    HANDLE file = CreateFileW(DatabasePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    if (!content.empty()) {
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    }
-    CloseHandle(file);
+void WriteDatabase(const std::vector<testsupport::DeviceEntry>& entries) {
+    ASSERT_TRUE(testsupport::WriteDatabase(entries));
 }
 
-DWORD DatabaseSize() {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(DatabasePath().c_str(), GetFileExInfoStandard, &data)) {
-        return 0;
-    }
-    return data.nFileSizeLow;
+size_t DatabaseSize() {
+    return testsupport::ReadDatabaseBytes().size();
 }
 
 // --- What the spooler, win.ini and the registry say. ---
@@ -268,7 +247,7 @@ TEST_F(XcvThroughSpooler, PortsAddedAndDeletedByCommand) {
     EXPECT_TRUE(ProfileHas(L"Desk"));
     EXPECT_NE(WinIniSection().find("Desk="), std::string::npos) << WinIniSection();
     // The port has the zero address: it is listed while the database lists that address.
-    WriteDatabase({DeviceRecord("000000000000", "Zero Printer")});
+    WriteDatabase({ZeroAddress("Zero Printer")});
     std::vector<std::wstring> ports = SpoolerPorts();
     EXPECT_TRUE(SpoolerHas(L"Desk"));
     EXPECT_FALSE(SpoolerHas(L"Zero Printer")) << "the address already has its port";
@@ -313,7 +292,7 @@ TEST_F(XcvThroughSpooler, AddPortExWAndDeletePortWReachTheMonitor) {
         << GetLastError();
     EXPECT_TRUE(ProfileHas(portName));
     // The printer appears in the database afterwards: the port keeps the added name.
-    WriteDatabase({DeviceRecord("000A95123456", "Office")});
+    WriteDatabase({OfficeEntry()});
     EXPECT_TRUE(SpoolerHas(portName));
     EXPECT_FALSE(SpoolerHas(L"Office"));
     EXPECT_EQ(XcvStatus(keep, L"PortIsValid", portName), 0u);
@@ -368,7 +347,7 @@ TEST_F(XcvThroughSpooler, NestedEnumerationKeepsTheRunningCopy) {
     ASSERT_NE(admin, nullptr);
     HMODULE loaded = GetModuleHandleW(L"PRNLINK.DLL");
     ASSERT_NE(loaded, nullptr);
-    WriteDatabase({DeviceRecord("000000000000", "Zero")});
+    WriteDatabase({ZeroAddress("Zero")});
     EXPECT_EQ(XcvStatus(admin, L"AddPort", L"Kept"), 0u);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(Dword(Xcv(admin, L"PortExists", L"Kept", 4)), 1u);
@@ -383,7 +362,7 @@ TEST_F(XcvThroughSpooler, NestedEnumerationKeepsTheRunningCopy) {
 // keep it: the Xcv handle holds it, the nested enumerations come and go, and closing the
 // handle unloads it (Shutdown, FreeLibrary) at the next enumeration.
 TEST_F(XcvThroughSpooler, FreshProcessHoldsTheMonitorOnlyWhileTheXcvHandleIsOpen) {
-    WriteDatabase({DeviceRecord("000000000000", "Zero")});
+    WriteDatabase({ZeroAddress("Zero")});
     wchar_t program[MAX_PATH];
     GetModuleFileNameW(nullptr, program, MAX_PATH);
     std::wstring command = std::wstring(L"\"") + program +
@@ -477,7 +456,7 @@ DWORD WINAPI CommandLoop(LPVOID parameter) {
 TEST_F(XcvThroughSpooler, SpoolerEnumerationAndCommandsNeverDeadlock) {
     HANDLE admin = OpenXcv(true);
     ASSERT_NE(admin, nullptr);
-    WriteDatabase({DeviceRecord("000A95123456", "Office")});
+    WriteDatabase({OfficeEntry()});
     Workload work[4] = {{admin, 40, 0, 0}, {admin, 40, 1, 0}, {admin, 40, 2, 0}, {admin, 40, 3, 0}};
     HANDLE threads[4];
     threads[0] = CreateThread(nullptr, 0, EnumerateLoop, &work[0], 0, nullptr);
