@@ -135,16 +135,22 @@ void RegisterPortKey(const std::wstring& port) {
 }
 
 // --- The Xcv channel. ---
-HANDLE OpenXcv(bool administer) {
+// Without PRINTER_DEFAULTS, or with them asking for the given access.
+HANDLE OpenXcvAsking(const ACCESS_MASK* access) {
     std::wstring name = std::wstring(L",XcvMonitor ") + testsupport::kMonitorName;
     PRINTER_DEFAULTSW defaults = {};
-    defaults.DesiredAccess = SERVER_ACCESS_ADMINISTER;
+    defaults.DesiredAccess = access != nullptr ? *access : 0;
     HANDLE handle = nullptr;
-    if (!OpenPrinterW(&name[0], &handle, administer ? &defaults : nullptr)) {
+    if (!OpenPrinterW(&name[0], &handle, access != nullptr ? &defaults : nullptr)) {
         ADD_FAILURE() << "OpenPrinterW failed: " << GetLastError();
         return nullptr;
     }
     return handle;
+}
+
+HANDLE OpenXcv(bool administer) {
+    const ACCESS_MASK admin = SERVER_ACCESS_ADMINISTER;
+    return OpenXcvAsking(administer ? &admin : nullptr);
 }
 
 struct XcvResult {
@@ -202,10 +208,13 @@ bool XcvThroughSpooler::registered;
 
 TEST_F(XcvThroughSpooler, AdministrativeCommandsFollowTheDesiredAccess) {
     HANDLE user = OpenXcv(false);
+    const ACCESS_MASK enumerate = SERVER_ACCESS_ENUMERATE;
+    HANDLE enumerator = OpenXcvAsking(&enumerate);
     HANDLE admin = OpenXcv(true);
     ASSERT_NE(user, nullptr);
+    ASSERT_NE(enumerator, nullptr);
     ASSERT_NE(admin, nullptr);
-    for (HANDLE handle : {user, admin}) {
+    for (HANDLE handle : {user, enumerator, admin}) {
         XcvResult ui = Xcv(handle, L"MonitorUI", nullptr, 26);
         ASSERT_TRUE(ui.ok);
         EXPECT_EQ(ui.status, 0u);
@@ -218,6 +227,8 @@ TEST_F(XcvThroughSpooler, AdministrativeCommandsFollowTheDesiredAccess) {
     EXPECT_EQ(XcvStatus(user, L"AddPort", L"Desk"), 5u);
     EXPECT_FALSE(ProfileHas(L"Desk"));
     EXPECT_EQ(XcvStatus(user, L"DeletePort", L"Desk"), 5u);
+    EXPECT_EQ(XcvStatus(enumerator, L"AddPort", L"Desk"), 5u);
+    EXPECT_FALSE(ProfileHas(L"Desk"));
     EXPECT_EQ(XcvStatus(admin, L"AddPort", L"Desk"), 0u);
     EXPECT_TRUE(ProfileHas(L"Desk"));
     EXPECT_EQ(XcvStatus(user, L"DeletePort", L"Desk"), 5u);
@@ -225,6 +236,7 @@ TEST_F(XcvThroughSpooler, AdministrativeCommandsFollowTheDesiredAccess) {
     EXPECT_EQ(XcvStatus(admin, L"DeletePort", L"Desk"), 0u);
     EXPECT_FALSE(ProfileHas(L"Desk"));
     EXPECT_EQ(XcvStatus(admin, L"monitorui"), 87u);
+    ClosePrinter(enumerator);
     ClosePrinter(user);
     ClosePrinter(admin);
 }
