@@ -165,6 +165,11 @@ BOOL WINAPI FakeGetDefaultCommConfig(LPCWSTR device, LPCOMMCONFIG config, LPDWOR
     return TRUE;
 }
 
+FARPROC WINAPI FailingGetProcAddress(HMODULE, LPCSTR) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+}
+
 HMODULE WINAPI FailingLoadLibrary(LPCSTR) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -345,6 +350,14 @@ TEST_F(XcvCommands, AddPortPassesOnLoadAndProfileFailures) {
     g_spoolerPortList.enumPorts = nullptr;
     g_portAdminCalls.loadLibrary = FailingLoadLibrary;
     EXPECT_EQ(Run(admin, L"AddPort", std::wstring(L"P1")), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(PortCount(), 0u);
+    // The library loads but has no EnumPortsW: its error, and the library is forgotten.
+    g_portAdminCalls.loadLibrary = LoadLibraryA;
+    g_portAdminCalls.getProcAddress = FailingGetProcAddress;
+    EXPECT_EQ(Run(admin, L"AddPort", std::wstring(L"P1")),
+              static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(g_spoolerPortList.enumPorts, nullptr);
+    EXPECT_EQ(g_spoolerPortList.module, nullptr);
     EXPECT_EQ(PortCount(), 0u);
     g_spoolerPortList.enumPorts = FakeEnumPortsW;
     // The profile entry cannot be written: the record goes again.
