@@ -7,6 +7,7 @@
 #include <winspool.h>
 #include <winsplp.h>
 
+#include "support/hcrpdb_writer.h"
 #include "support/spooler_monitor.h"
 
 #include <string>
@@ -15,7 +16,8 @@ namespace {
 
 struct Monitor2Prefix {
     DWORD cbSize;
-    void* slots[17];
+    BOOL(WINAPI* pfnEnumPorts)(HANDLE, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
+    void* slots[16];
     VOID(WINAPI* pfnShutdown)(HANDLE);
 };
 typedef Monitor2Prefix*(WINAPI* InitializePrintMonitor2Fn)(MONITORINIT*, PHANDLE);
@@ -56,6 +58,37 @@ TEST(PrnlinkDll, LoadsInitialisesShutsDownAndUnloadsRepeatedly) {
         ASSERT_TRUE(FreeLibrary(module));
         EXPECT_EQ(GetModuleHandleW(L"PRNLINK.DLL"), nullptr);
     }
+}
+
+TEST(PrnlinkDll, PortEntriesCarryTheStringsOfItsOwnModule) {
+    // This program has no string table: the names can only come from the module handle
+    // that DllEntryPoint recorded.
+    ASSERT_TRUE(testsupport::WriteDatabase({testsupport::MakeEntry(1, "X")}));
+    HMODULE module = LoadLibraryW(L"PRNLINK.DLL");
+    ASSERT_NE(module, nullptr);
+    auto initialize = reinterpret_cast<InitializePrintMonitor2Fn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "InitializePrintMonitor2")));
+    ASSERT_NE(initialize, nullptr);
+    MONITORINIT init = {};
+    init.cbSize = sizeof(init);
+    init.bLocal = TRUE;
+    HANDLE monitor = nullptr;
+    Monitor2Prefix* table = initialize(&init, &monitor);
+    ASSERT_NE(table, nullptr);
+    DWORD needed = 0, returned = 0;
+    table->pfnEnumPorts(monitor, nullptr, 2, nullptr, 0, &needed, &returned);
+    ASSERT_EQ(needed, 90u);
+    alignas(4) BYTE buffer[90];
+    ASSERT_TRUE(
+        table->pfnEnumPorts(monitor, nullptr, 2, buffer, sizeof(buffer), &needed, &returned));
+    ASSERT_EQ(returned, 1u);
+    auto* info = reinterpret_cast<PORT_INFO_2W*>(buffer);
+    EXPECT_EQ(std::wstring(info->pPortName), L"X");
+    EXPECT_EQ(std::wstring(info->pMonitorName), L"Bluetooth Monitor");
+    EXPECT_EQ(std::wstring(info->pDescription), L"Bluetooth Port");
+    table->pfnShutdown(monitor);
+    FreeLibrary(module);
+    testsupport::RemoveDatabase();
 }
 
 TEST(PrnlinkDll, CarriesItsStringTableAndVersion) {
