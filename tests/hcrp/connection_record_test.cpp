@@ -161,22 +161,30 @@ DWORD WINAPI Produce(LPVOID parameter) {
 struct Toggler {
     HcrpConnection* connection;
     uint32_t bit;
+    HANDLE start;
     volatile LONG* lost;
 };
 
+constexpr int TOGGLES = 1000000;
+
+// Sets and clears its own bit; another thread's update written over it shows as its bit in
+// the wrong state right after its own update.
 DWORD WINAPI Toggle(LPVOID parameter) {
     auto* toggler = static_cast<Toggler*>(parameter);
-    for (int i = 0; i < 20000; ++i) {
+    WaitForSingleObject(toggler->start, INFINITE);
+    LONG lost = 0;
+    for (int i = 0; i < TOGGLES; ++i) {
         toggler->connection->SetFlags(toggler->bit);
         if ((toggler->connection->channelFlags & toggler->bit) == 0) {
-            InterlockedIncrement(toggler->lost);
+            ++lost;
         }
         toggler->connection->ClearFlags(toggler->bit);
         if ((toggler->connection->channelFlags & toggler->bit) != 0) {
-            InterlockedIncrement(toggler->lost);
+            ++lost;
         }
     }
     toggler->connection->SetFlags(toggler->bit);
+    InterlockedExchangeAdd(toggler->lost, lost);
     return 0;
 }
 
@@ -236,18 +244,21 @@ TEST_F(ConnectionRecord, PacketsFromManyThreadsArriveOnceAndInEachThreadsOrder) 
 
 TEST_F(ConnectionRecord, FlagUpdatesFromManyThreadsAreNeverLost) {
     volatile LONG lost = 0;
+    HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Toggler togglers[4];
     HANDLE threads[4];
     const uint32_t bits[4] = {CONTROL_OPEN, DATA_OPEN, 0x4, 0x8};
     for (int i = 0; i < 4; ++i) {
-        togglers[i] = {&connection(), bits[i], &lost};
+        togglers[i] = {&connection(), bits[i], start, &lost};
         threads[i] = CreateThread(nullptr, 0, Toggle, &togglers[i], 0, nullptr);
         ASSERT_NE(threads[i], nullptr);
     }
+    SetEvent(start);
     WaitForMultipleObjects(4, threads, TRUE, INFINITE);
     for (HANDLE thread : threads) {
         CloseHandle(thread);
     }
+    CloseHandle(start);
     EXPECT_EQ(lost, 0);
     EXPECT_EQ(connection().channelFlags, 0xF);
     EXPECT_EQ(connection().IsConnected(), 1);
