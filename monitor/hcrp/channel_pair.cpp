@@ -169,6 +169,14 @@ int HcrpConnection::Connect() {
 
     SetFlags(CONTROL_OPEN | DATA_OPEN);
     sendCredit = 0;
+    // A channel without a handle now either never reported connected within its 100 ms or
+    // was closed again meanwhile (its close event came before the bits were set above): the
+    // first grant could not reach the printer, and its answer would be awaited for 10 s in
+    // vain. A close that comes after this check clears its bit and ends the wait at once.
+    if (controlChannel.handle == 0 || dataChannel.handle == 0) {
+        Disconnect();
+        return 0;
+    }
     if (CreditGrant(FIRST_CREDIT_GRANT)) {
         return 1;
     }

@@ -114,6 +114,19 @@ TEST_F(ChannelPair, FailedStepsReturnZero) {
     EXPECT_EQ((std::vector<uint16_t>{FAKE_CONTROL_HANDLE, FAKE_DATA_HANDLE}), library->disconnects);
     EXPECT_EQ(0, connection->channelFlags);
 
+    // No connected event (no handle) within the 100 ms: no grant is sent into the void.
+    library->onControlRequest = [](HcrpConnection* c, const Bytes& request) {
+        DeliverControl(c, Response(request, HCRP_STATUS_SUCCESS));
+    };
+    library->reportConnected = false;
+    library->sent.clear();
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(0, connection->Connect());
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    EXPECT_TRUE(library->sent.empty());
+    EXPECT_EQ(0, connection->channelFlags);
+    library->reportConnected = true;
+
     // Library not loadable.
     g_stackBinding.module = nullptr;
     library->connects.clear();

@@ -169,7 +169,7 @@ TEST_F(StandIn, BrokenAnswersCostOneRequestAtMost) {
 // makes their printers send unsolicited control and data packets and drop channels.
 TEST_F(StandIn, SeveralPortsUnderFire) {
     constexpr int kPorts = 4;
-    constexpr int kRounds = 40;
+    constexpr int kRounds = 120;
     std::vector<std::unique_ptr<StandInPort>> ports;
     for (int i = 0; i < kPorts; ++i) {
         uint8_t address[6] = {0x00, 0x1B, 0xDC, 0x00, 0x00, static_cast<uint8_t>(i + 1)};
