@@ -184,10 +184,22 @@ FILE* OpenNumbered(const std::string& dir, const uint8_t* address, const char* e
     return nullptr;
 }
 
+// Capture timestamps: wall-clock time at the first use plus the steady clock since then.
+uint64_t CaptureTimeUs() {
+    static const uint64_t base = [] {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        uint64_t ticks = static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+        return ticks / 10 - 11644473600ull * 1000000 - NowUs(); // 1601 -> 1970
+    }();
+    return base + NowUs();
+}
+
 void PcapWrite(Printer* p, uint32_t direction, const std::vector<uint8_t>& h4) {
     if (p->pcap != nullptr) {
-        std::vector<uint8_t> record = PcapRecord(NowUs() + 1000000, direction, h4);
+        std::vector<uint8_t> record = PcapRecord(CaptureTimeUs(), direction, h4);
         std::fwrite(record.data(), 1, record.size(), p->pcap);
+        std::fflush(p->pcap);
     }
 }
 

@@ -457,3 +457,108 @@ TEST_F(SimStackTest, OddInputFromTheClientNeverCrashes) {
 }
 
 } // namespace
+
+namespace {
+
+std::string TempPath(const char* name) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return std::string(temp) + name;
+}
+
+TEST_F(SimStackTest, ConfigurationFileAddsPrintersOutputsAndFaults) {
+    std::string dir = TempPath("qorlib_config_test");
+    CreateDirectoryA(dir.c_str(), nullptr);
+    DeleteFileA((dir + "\\0a0b0c0d0e0f-1.prn").c_str());
+    std::string path = dir + "\\printers.conf";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fprintf(f,
+                 "[output]\nsinkdir = %s\n\n"
+                 "[printer]\naddress = 0a:0b:0c:0d:0e:0f\nname = Office\n"
+                 "deviceid = MFG:Acme;MDL:Office;\ncredit = fixed:100\nlinkrate = 0\n"
+                 "fault = response-lost pdu=5 count=1\n"
+                 "fault = register-refused value=3 count=1\n"
+                 "[printer]\naddress = 0a:0b:0c:0d:0e:10\nstatus = off\n",
+                 dir.c_str());
+    std::fclose(f);
+    ASSERT_EQ(2, QorlSim_LoadConfig(path.c_str())) << QorlSim_LastError();
+    const uint8_t office[6] = {0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f};
+    const uint8_t off[6] = {0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x10};
+    QorlSimStats s{};
+    ASSERT_EQ(0, QorlSim_GetStats(off, &s));
+    EXPECT_EQ(0x38, s.lptStatus);
+
+    SimClient client(office);
+    EXPECT_EQ(3, QORL_Register(&client.control)); // the global fault, once
+    SeenEvent e;
+    ASSERT_EQ(0, client.Open(QORLSIM_CONTROL));
+    ASSERT_TRUE(client.Next(QORLSIM_CONTROL, &e));
+    ASSERT_EQ(0, client.Open(QORLSIM_DATA));
+    ASSERT_TRUE(client.Next(QORLSIM_DATA, &e));
+    EXPECT_TRUE(client.Transact(Pdu(5, 1, {}), 200).empty());
+    EXPECT_EQ(Pdu(2, 2, {0, 1, 0, 0, 0, 100}), client.Transact(Pdu(2, 2, {})));
+    EXPECT_EQ(0, QORL_SendData(client.handle(QORLSIM_DATA), "hello", 5));
+    QORL_Disconnect(client.handle(QORLSIM_DATA));
+    char text[8] = {};
+    if (FILE* job = std::fopen((dir + "\\0a0b0c0d0e0f-1.prn").c_str(), "rb")) {
+        std::fread(text, 1, 5, job);
+        std::fclose(job);
+    }
+    EXPECT_STREQ("hello", text);
+
+    // A bad file is refused with the place of the error, and adds nothing.
+    f = std::fopen(path.c_str(), "wb");
+    std::fprintf(f, "[printer]\naddress = 01:02:03:04:05:06\nspeed = fast\n");
+    std::fclose(f);
+    EXPECT_EQ(-1, QorlSim_LoadConfig(path.c_str()));
+    EXPECT_NE(nullptr, std::strstr(QorlSim_LastError(), "line 3: bad number 'fast'"));
+    const uint8_t absent[6] = {1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(-1, QorlSim_GetStats(absent, &s));
+}
+
+TEST_F(SimStackTest, TheLinkRateSlowsTheDataChannel) {
+    config.linkRate = 210000; // bits per second
+    config.creditPolicy = QORLSIM_CREDIT_FIXED;
+    Add();
+    SimClient client(kAddress);
+    OpenBoth(&client);
+    std::vector<uint8_t> piece(663); // 672 bytes on the air with the headers
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 25; i++) {
+        ASSERT_EQ(0, QORL_SendData(client.handle(QORLSIM_DATA), piece.data(), 663));
+    }
+    // 25 * 672 * 8 bits at 210000 bit/s take 640 ms at least.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600));
+}
+
+TEST(TarnwickProcess, RunsUntilToldToStop) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path);
+    dir = dir.substr(0, dir.find_last_of('\\') + 1);
+    std::string exe = dir + "Tarnwick.exe";
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION running{};
+    std::string command = "\"" + exe + "\"";
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &si, &running));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(running.hProcess, 500));
+    PROCESS_INFORMATION stopper{};
+    std::string stopCommand = command + " --stop";
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), &stopCommand[0], nullptr, nullptr, FALSE,
+                               CREATE_NO_WINDOW, nullptr, nullptr, &si, &stopper));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(running.hProcess, 5000));
+    WaitForSingleObject(stopper.hProcess, 5000);
+    DWORD code = 99;
+    GetExitCodeProcess(running.hProcess, &code);
+    EXPECT_EQ(0u, code);
+    TerminateProcess(running.hProcess, 1); // in case it did not stop
+    for (PROCESS_INFORMATION* pi : {&running, &stopper}) {
+        CloseHandle(pi->hThread);
+        CloseHandle(pi->hProcess);
+    }
+}
+
+} // namespace
