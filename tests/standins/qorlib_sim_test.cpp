@@ -562,3 +562,17 @@ TEST(TarnwickProcess, RunsUntilToldToStop) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(SimExampleConfiguration, TheShippedExampleLoads) {
+    QorlSim_Reset();
+    ASSERT_EQ(2, QorlSim_LoadConfig(QORLIB_EXAMPLE_CONFIG)) << QorlSim_LastError();
+    const uint8_t paperOut[6] = {0x00, 0x1b, 0xdc, 0x0f, 0x10, 0x02};
+    QorlSimStats s{};
+    EXPECT_EQ(0, QorlSim_GetStats(paperOut, &s));
+    EXPECT_EQ(QORLSIM_LPT_READY, s.lptStatus);
+    QorlSim_Reset();
+}
+
+} // namespace
