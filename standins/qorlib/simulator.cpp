@@ -781,6 +781,7 @@ __declspec(dllexport) int QorlSim_LoadConfig(const char* path) {
 
 __declspec(dllexport) const char* QorlSim_LastError(void) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     static std::string copy;
     copy = g_state->lastError;
     return copy.c_str();
@@ -821,6 +822,7 @@ __declspec(dllexport) int QorlSim_SetFault(const uint8_t* address, const QorlSim
 
 __declspec(dllexport) int QorlSim_ClearFaults(const uint8_t* address) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     if (address == nullptr) {
         g_state->globalFaults.clear();
         return 0;
@@ -835,6 +837,7 @@ __declspec(dllexport) int QorlSim_ClearFaults(const uint8_t* address) {
 
 __declspec(dllexport) int QorlSim_SetStatus(const uint8_t* address, uint8_t lptStatus) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -846,6 +849,7 @@ __declspec(dllexport) int QorlSim_SetStatus(const uint8_t* address, uint8_t lptS
 __declspec(dllexport) int32_t
     QorlSim_GetSink(const uint8_t* address, uint32_t offset, void* buffer, uint32_t capacity) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -862,6 +866,7 @@ __declspec(dllexport) int32_t
 
 __declspec(dllexport) int QorlSim_ClearSink(const uint8_t* address) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -875,6 +880,7 @@ __declspec(dllexport) int QorlSim_GetStats(const uint8_t* address, QorlSimStats*
         return -1;
     }
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -891,6 +897,7 @@ __declspec(dllexport) int QorlSim_GetStats(const uint8_t* address, QorlSimStats*
 
 __declspec(dllexport) int32_t QorlSim_GetLogCount(const uint8_t* address) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     return p == nullptr ? -1 : static_cast<int32_t>(p->log.size());
 }
@@ -899,6 +906,7 @@ __declspec(dllexport) int QorlSim_GetLogEntry(const uint8_t* address, uint32_t i
                                               QorlSimLogEntry* entry, void* bytes,
                                               uint32_t capacity) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr || index >= p->log.size()) {
         return -1;
@@ -919,6 +927,7 @@ __declspec(dllexport) int QorlSim_SendUnsolicited(const uint8_t* address, uint32
         return -1;
     }
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -939,6 +948,7 @@ __declspec(dllexport) int QorlSim_QueueBackChannel(const uint8_t* address, const
         return -1;
     }
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -951,6 +961,7 @@ __declspec(dllexport) int QorlSim_QueueBackChannel(const uint8_t* address, const
 __declspec(dllexport) int QorlSim_DropChannel(const uint8_t* address, uint32_t channels,
                                               uint8_t eventType) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;

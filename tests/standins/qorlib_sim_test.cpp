@@ -576,3 +576,40 @@ TEST(SimExampleConfiguration, TheShippedExampleLoads) {
 }
 
 } // namespace
+
+namespace {
+
+// Run in a child process with QORLIB_CONFIG set: the library has read the file by the time
+// of its first call.
+TEST(SimStartupConfiguration, ChildSeesThePrintersOfTheFile) {
+    char value[MAX_PATH];
+    if (GetEnvironmentVariableA("QORLIB_CONFIG", value, MAX_PATH) == 0) {
+        GTEST_SKIP() << "runs only as the child of ReadsTheFileNamedInTheEnvironment";
+    }
+    const uint8_t healthy[6] = {0x00, 0x1b, 0xdc, 0x0f, 0x10, 0x01};
+    QorlSimStats s{};
+    EXPECT_EQ(0, QorlSim_GetStats(healthy, &s));
+}
+
+TEST(SimStartupConfiguration, ReadsTheFileNamedInTheEnvironment) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string command = std::string("\"") + path +
+                          "\" --gtest_filter=SimStartupConfiguration.ChildSeesThePrintersOfTheFile";
+    ASSERT_TRUE(SetEnvironmentVariableA("QORLIB_CONFIG", QORLIB_EXAMPLE_CONFIG));
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION child{};
+    BOOL started = CreateProcessA(path, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                  nullptr, nullptr, &si, &child);
+    SetEnvironmentVariableA("QORLIB_CONFIG", nullptr);
+    ASSERT_TRUE(started);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(child.hProcess, 30000));
+    DWORD code = 99;
+    GetExitCodeProcess(child.hProcess, &code);
+    EXPECT_EQ(0u, code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+}
+
+} // namespace
