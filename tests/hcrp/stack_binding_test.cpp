@@ -71,8 +71,8 @@ class StackProcess {
         STARTUPINFOA si{};
         si.cb = sizeof(si);
         std::string command = "\"" + exe + "\"";
-        started_ = CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE,
-                                  CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi_) != 0;
+        started_ = CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &si, &pi_) != 0;
         if (started_) {
             // Visible in a snapshot once its main thread runs.
             WaitForInputIdle(pi_.hProcess, 1000);
@@ -103,8 +103,8 @@ void StopRunningStackProcesses() {
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                       nullptr, &si, &pi)) {
+    if (CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                       &pi)) {
         WaitForSingleObject(pi.hProcess, 5000);
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);

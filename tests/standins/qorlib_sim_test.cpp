@@ -544,13 +544,13 @@ TEST(TarnwickProcess, RunsUntilToldToStop) {
     si.cb = sizeof(si);
     PROCESS_INFORMATION running{};
     std::string command = "\"" + exe + "\"";
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                               nullptr, nullptr, &si, &running));
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &running));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(running.hProcess, 500));
     PROCESS_INFORMATION stopper{};
     std::string stopCommand = command + " --stop";
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), &stopCommand[0], nullptr, nullptr, FALSE,
-                               CREATE_NO_WINDOW, nullptr, nullptr, &si, &stopper));
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), &stopCommand[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &stopper));
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(running.hProcess, 5000));
     WaitForSingleObject(stopper.hProcess, 5000);
     DWORD code = 99;
@@ -602,8 +602,8 @@ TEST(SimStartupConfiguration, ReadsTheFileNamedInTheEnvironment) {
     STARTUPINFOA si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION child{};
-    BOOL started = CreateProcessA(path, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                                  nullptr, nullptr, &si, &child);
+    BOOL started = CreateProcessA(path, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &si, &child);
     SetEnvironmentVariableA("QORLIB_CONFIG", nullptr);
     ASSERT_TRUE(started);
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(child.hProcess, 30000));
