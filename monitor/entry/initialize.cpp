@@ -9,6 +9,7 @@
 
 MonitorHandle* g_monitorHandle;
 
+// clang-format off
 Monitor2Table g_monitor2Table = {
     MONITOR2_SIZE,
     EnumPorts,
@@ -31,6 +32,31 @@ Monitor2Table g_monitor2Table = {
     Shutdown,
     nullptr, // SendRecvBidiDataFromPort
 };
+// clang-format on
+
+namespace {
+
+MONITORINIT* KeepMonitorInit(MonitorHandle* monitor, const MONITORINIT* given, bool rootIsKey) {
+    monitor->ownedInit = *given;
+    if (rootIsKey && given->hckRegistryRoot != nullptr) {
+        HKEY copy = nullptr;
+        if (RegOpenKeyExW(reinterpret_cast<HKEY>(given->hckRegistryRoot), nullptr, 0,
+                          KEY_ALL_ACCESS, &copy) == ERROR_SUCCESS) {
+            monitor->ownedRoot = copy;
+            monitor->ownedInit.hckRegistryRoot = reinterpret_cast<HKEYMONITOR>(copy);
+        }
+    }
+    return &monitor->ownedInit;
+}
+
+void ReleaseMonitorInit(MonitorHandle* monitor) {
+    if (monitor->ownedRoot != nullptr) {
+        RegCloseKey(monitor->ownedRoot);
+        monitor->ownedRoot = nullptr;
+    }
+}
+
+} // namespace
 
 bool IsWindows2000() {
     OSVERSIONINFOEXW version;
@@ -49,7 +75,8 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
     if (pMonitorInit == nullptr || phMonitor == nullptr || !pMonitorInit->bLocal) {
         return nullptr;
     }
-    if (IsWindows2000()) {
+    const bool windows2000 = IsWindows2000();
+    if (windows2000) {
         // The spooler's own registry functions serve the monitor; no bidi slot.
         g_monitor2Table.cbSize = MONITOR2_SIZE_WINDOWS_2000;
     } else {
@@ -67,7 +94,7 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
     monitor->signature[0] = 'Q';
     monitor->signature[1] = 'L';
     monitor->signature[2] = 'K';
-    monitor->monitorInit = pMonitorInit;
+    monitor->monitorInit = KeepMonitorInit(monitor, pMonitorInit, !windows2000);
     *phMonitor = monitor;
     g_monitorHandle = monitor;
     MonitorLockInitialize();
@@ -75,7 +102,8 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
 }
 
 extern "C" BOOL WINAPI InitializeMonitorEx(LPSTR pRegistryRoot, LegacyMonitorTable* pMonitor) {
-    if (pMonitor == nullptr) {
+    // A null root would open HKEY_LOCAL_MACHINE itself as the monitor's key.
+    if (pMonitor == nullptr || pRegistryRoot == nullptr) {
         return FALSE;
     }
     auto* init = static_cast<MONITORINIT*>(AllocZeroedMemory(sizeof(MONITORINIT)));
@@ -110,6 +138,10 @@ extern "C" BOOL WINAPI InitializeMonitorEx(LPSTR pRegistryRoot, LegacyMonitorTab
         GlobalFree(init);
         return FALSE;
     }
+    // Where InitializePrintMonitor2 installed a fresh table, the first one is no one's.
+    if (init->pMonitorReg != shim) {
+        GlobalFree(shim);
+    }
     pMonitor->pfnEnumPorts = LegacyEnumPorts;
     pMonitor->pfnOpenPort = LegacyOpenPort;
     pMonitor->pfnOpenPortEx = nullptr;
@@ -132,20 +164,33 @@ VOID WINAPI Shutdown(HANDLE hMonitor) {
     if (monitor == nullptr) {
         return;
     }
+    // A device-ID worker uses its record until it ends. It holds MonitorLock, which the
+    // spooler does not hold here, so it runs to its end; wait for every one of them before
+    // freeing any record.
+    for (PortRecord* list : {monitor->ports, monitor->retiredPorts}) {
+        for (PortRecord* record = list; record != nullptr; record = record->next) {
+            if (record->deviceIdThread != nullptr) {
+                WaitForSingleObject(record->deviceIdThread, INFINITE);
+            }
+        }
+    }
     for (PortRecord* list : {monitor->ports, monitor->retiredPorts}) {
         while (list != nullptr) {
             PortRecord* next = list->next;
-            // A device-ID worker uses its record until it ends; it holds MonitorLock, which
-            // the spooler does not hold here, so it runs to its end.
-            if (list->deviceIdThread != nullptr) {
-                WaitForSingleObject(list->deviceIdThread, INFINITE);
-            }
             FreePortRecord(list);
             list = next;
         }
     }
+    // The spooler closes its Xcv handles before it shuts the monitor down; any left over
+    // would only leak with their monitor gone.
+    while (monitor->xcvHandles != nullptr) {
+        XcvHandle* next = monitor->xcvHandles->next;
+        GlobalFree(monitor->xcvHandles);
+        monitor->xcvHandles = next;
+    }
     if (g_monitorHandle == monitor) {
         g_monitorHandle = nullptr;
     }
+    ReleaseMonitorInit(monitor);
     GlobalFree(monitor);
 }
