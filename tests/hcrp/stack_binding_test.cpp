@@ -71,8 +71,8 @@ class StackProcess {
         STARTUPINFOA si{};
         si.cb = sizeof(si);
         std::string command = "\"" + exe + "\"";
-        started_ = CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE,
-                                  CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi_) != 0;
+        started_ = CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &si, &pi_) != 0;
         if (started_) {
             // Visible in a snapshot once its main thread runs.
             WaitForInputIdle(pi_.hProcess, 1000);
@@ -97,10 +97,31 @@ class StackProcess {
     PROCESS_INFORMATION pi_{};
 };
 
+void StopRunningStackProcesses() {
+    std::string exe = ProgramDirectory() + "Tarnwick.exe";
+    std::string command = "\"" + exe + "\" --stop";
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+        WaitForSingleObject(pi.hProcess, 5000);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    for (int i = 0; i < 40 && StackBinding::IsProcessRunning("Tarnwick.exe"); i++) {
+        Sleep(50);
+    }
+}
+
 class StackBindingTest : public ::testing::Test {
   protected:
     void SetUp() override {
         g_savedApi = g_processSnapshotApi;
+        // A stack process left behind by an earlier program of the suite is asked to stop.
+        if (StackBinding::IsProcessRunning("Tarnwick.exe")) {
+            StopRunningStackProcesses();
+        }
         ASSERT_EQ(0, StackBinding::IsProcessRunning("Tarnwick.exe"))
             << "a stack process is already running in this prefix";
         std::string narrow = ProgramDirectory();

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <string>
 
 #include "sim_client.h"
@@ -542,13 +544,13 @@ TEST(TarnwickProcess, RunsUntilToldToStop) {
     si.cb = sizeof(si);
     PROCESS_INFORMATION running{};
     std::string command = "\"" + exe + "\"";
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                               nullptr, nullptr, &si, &running));
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &running));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(running.hProcess, 500));
     PROCESS_INFORMATION stopper{};
     std::string stopCommand = command + " --stop";
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), &stopCommand[0], nullptr, nullptr, FALSE,
-                               CREATE_NO_WINDOW, nullptr, nullptr, &si, &stopper));
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), &stopCommand[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &stopper));
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(running.hProcess, 5000));
     WaitForSingleObject(stopper.hProcess, 5000);
     DWORD code = 99;
@@ -559,6 +561,134 @@ TEST(TarnwickProcess, RunsUntilToldToStop) {
         CloseHandle(pi->hThread);
         CloseHandle(pi->hProcess);
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(SimExampleConfiguration, TheShippedExampleLoads) {
+    QorlSim_Reset();
+    ASSERT_EQ(2, QorlSim_LoadConfig(QORLIB_EXAMPLE_CONFIG)) << QorlSim_LastError();
+    const uint8_t paperOut[6] = {0x00, 0x1b, 0xdc, 0x0f, 0x10, 0x02};
+    QorlSimStats s{};
+    EXPECT_EQ(0, QorlSim_GetStats(paperOut, &s));
+    EXPECT_EQ(QORLSIM_LPT_READY, s.lptStatus);
+    QorlSim_Reset();
+}
+
+} // namespace
+
+namespace {
+
+// Run in a child process with QORLIB_CONFIG set: the library has read the file by the time
+// of its first call.
+TEST(SimStartupConfiguration, ChildSeesThePrintersOfTheFile) {
+    char value[MAX_PATH];
+    if (GetEnvironmentVariableA("QORLIB_CONFIG", value, MAX_PATH) == 0) {
+        GTEST_SKIP() << "runs only as the child of ReadsTheFileNamedInTheEnvironment";
+    }
+    const uint8_t healthy[6] = {0x00, 0x1b, 0xdc, 0x0f, 0x10, 0x01};
+    QorlSimStats s{};
+    EXPECT_EQ(0, QorlSim_GetStats(healthy, &s));
+}
+
+TEST(SimStartupConfiguration, ReadsTheFileNamedInTheEnvironment) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string command = std::string("\"") + path +
+                          "\" --gtest_filter=SimStartupConfiguration.ChildSeesThePrintersOfTheFile";
+    ASSERT_TRUE(SetEnvironmentVariableA("QORLIB_CONFIG", QORLIB_EXAMPLE_CONFIG));
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION child{};
+    BOOL started = CreateProcessA(path, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &si, &child);
+    SetEnvironmentVariableA("QORLIB_CONFIG", nullptr);
+    ASSERT_TRUE(started);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(child.hProcess, 30000));
+    DWORD code = 99;
+    GetExitCodeProcess(child.hProcess, &code);
+    EXPECT_EQ(0u, code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+}
+
+} // namespace
+
+namespace {
+
+// Several clients at once, each with its own printer, while the printers speak first and
+// drop channels: no crash, no deadlock, and every byte accepted is in the right sink.
+TEST(SimConcurrency, ClientsPrintersAndFaultsTogether) {
+    QorlSim_Reset();
+    const int kClients = 4;
+    std::vector<std::thread> threads;
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    for (int i = 0; i < kClients; i++) {
+        QorlSimPrinterConfig c;
+        QorlSim_DefaultPrinterConfig(&c);
+        c.address[5] = static_cast<uint8_t>(0x40 + i);
+        c.linkRate = 0;
+        c.latencyUs = 0;
+        c.creditPolicy = QORLSIM_CREDIT_FIXED;
+        ASSERT_EQ(0, QorlSim_AddPrinter(&c));
+    }
+    for (int i = 0; i < kClients; i++) {
+        threads.emplace_back([i, &rounds] {
+            uint8_t address[6] = {0, 0, 0, 0, 0, static_cast<uint8_t>(0x40 + i)};
+            for (int round = 0; round < 30; round++) {
+                SimClient client(address);
+                SeenEvent e;
+                if (client.Open(QORLSIM_CONTROL) != 0 || !client.Next(QORLSIM_CONTROL, &e)) {
+                    continue;
+                }
+                if (client.Open(QORLSIM_DATA) == 0 && client.Next(QORLSIM_DATA, &e)) {
+                    client.Transact(Pdu(2, static_cast<uint16_t>(round), {}), 200);
+                    uint8_t piece[100];
+                    std::memset(piece, i, sizeof(piece));
+                    QORL_SendData(client.handle(QORLSIM_DATA), piece, sizeof(piece));
+                }
+                QORL_Disconnect(client.handle(QORLSIM_DATA));
+                QORL_Disconnect(client.handle(QORLSIM_CONTROL));
+                rounds++;
+            }
+        });
+    }
+    std::thread mischief([&stop] {
+        int n = 0;
+        while (!stop) {
+            uint8_t address[6] = {0, 0, 0, 0, 0, static_cast<uint8_t>(0x40 + n % kClients)};
+            QorlSim_SendUnsolicited(address, QORLSIM_CONTROL, "\x00\x05\x12\x34\x00\x00", 6);
+            if (n % 7 == 0) {
+                QorlSim_DropChannel(address, QORLSIM_DATA, EVENT_CLOSED);
+            }
+            n++;
+            Sleep(1);
+        }
+    });
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    stop = true;
+    mischief.join();
+    EXPECT_EQ(kClients * 30, rounds.load());
+    EXPECT_EQ(0, QorlSim_WaitIdle(5000));
+    for (int i = 0; i < kClients; i++) {
+        uint8_t address[6] = {0, 0, 0, 0, 0, static_cast<uint8_t>(0x40 + i)};
+        std::vector<uint8_t> sink(30 * 100);
+        int32_t total = QorlSim_GetSink(address, 0, sink.data(), 30 * 100);
+        ASSERT_GE(total, 0);
+        ASSERT_LE(total, 30 * 100);
+        sink.resize(static_cast<size_t>(total));
+        EXPECT_EQ(std::vector<uint8_t>(sink.size(), static_cast<uint8_t>(i)), sink);
+        QorlSimStats s{};
+        QorlSim_GetStats(address, &s);
+        EXPECT_EQ(0u, s.openChannels);
+        EXPECT_EQ(static_cast<uint32_t>(total), s.creditUsed);
+    }
+    QorlSim_Reset();
 }
 
 } // namespace
