@@ -93,8 +93,11 @@ BOOL UpdatePortStatus(PortRecord* record) {
     if (report.printerInfo == nullptr && !FetchPrinterInfo(record)) {
         return FALSE;
     }
+    // With the control channel closed no answer can come: fail now rather than after the
+    // whole response time-out with MonitorLock held.
     uint8_t status = 0;
-    if (!record->connection.GetLPTStatus(&status)) {
+    if (!(record->connection.channelFlags & CONTROL_OPEN) ||
+        !record->connection.GetLPTStatus(&status)) {
         return FALSE;
     }
     LineStatusMapping mapping = MapLineStatus(status);
