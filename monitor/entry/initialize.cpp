@@ -9,22 +9,54 @@
 
 MonitorHandle* g_monitorHandle;
 
+// clang-format off
 Monitor2Table g_monitor2Table = {
-    MONITOR2_SIZE,   EnumPorts,
+    MONITOR2_SIZE,
+    EnumPorts,
     OpenPort,
     nullptr, // OpenPortEx
-    StartDocPort,    WritePort,
-    ReadPort,        EndDocPort,
+    StartDocPort,
+    WritePort,
+    ReadPort,
+    EndDocPort,
     ClosePort,
     nullptr, // AddPort: ports are not added through the spooler's dialog
     AddPortEx,
     nullptr, // ConfigurePort
-    DeletePort,      GetPrinterDataFromPort,
-    SetPortTimeOuts, XcvOpenPort,
-    XcvDataPort,     XcvClosePort,
+    DeletePort,
+    GetPrinterDataFromPort,
+    SetPortTimeOuts,
+    XcvOpenPort,
+    XcvDataPort,
+    XcvClosePort,
     Shutdown,
     nullptr, // SendRecvBidiDataFromPort
 };
+// clang-format on
+
+namespace {
+
+MONITORINIT* KeepMonitorInit(MonitorHandle* monitor, const MONITORINIT* given, bool rootIsKey) {
+    monitor->ownedInit = *given;
+    if (rootIsKey && given->hckRegistryRoot != nullptr) {
+        HKEY copy = nullptr;
+        if (RegOpenKeyExW(reinterpret_cast<HKEY>(given->hckRegistryRoot), nullptr, 0,
+                          KEY_ALL_ACCESS, &copy) == ERROR_SUCCESS) {
+            monitor->ownedRoot = copy;
+            monitor->ownedInit.hckRegistryRoot = reinterpret_cast<HKEYMONITOR>(copy);
+        }
+    }
+    return &monitor->ownedInit;
+}
+
+void ReleaseMonitorInit(MonitorHandle* monitor) {
+    if (monitor->ownedRoot != nullptr) {
+        RegCloseKey(monitor->ownedRoot);
+        monitor->ownedRoot = nullptr;
+    }
+}
+
+} // namespace
 
 bool IsWindows2000() {
     OSVERSIONINFOEXW version;
@@ -43,7 +75,8 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
     if (pMonitorInit == nullptr || phMonitor == nullptr || !pMonitorInit->bLocal) {
         return nullptr;
     }
-    if (IsWindows2000()) {
+    const bool windows2000 = IsWindows2000();
+    if (windows2000) {
         // The spooler's own registry functions serve the monitor; no bidi slot.
         g_monitor2Table.cbSize = MONITOR2_SIZE_WINDOWS_2000;
     } else {
@@ -61,7 +94,7 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
     monitor->signature[0] = 'Q';
     monitor->signature[1] = 'L';
     monitor->signature[2] = 'K';
-    monitor->monitorInit = pMonitorInit;
+    monitor->monitorInit = KeepMonitorInit(monitor, pMonitorInit, !windows2000);
     *phMonitor = monitor;
     g_monitorHandle = monitor;
     MonitorLockInitialize();
@@ -158,5 +191,6 @@ VOID WINAPI Shutdown(HANDLE hMonitor) {
     if (g_monitorHandle == monitor) {
         g_monitorHandle = nullptr;
     }
+    ReleaseMonitorInit(monitor);
     GlobalFree(monitor);
 }
