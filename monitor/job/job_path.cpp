@@ -36,6 +36,17 @@ bool PrinterReady() {
     return info != nullptr && info->Status == 0;
 }
 
+// Binds the stack; on failure the caller's last error is left as it was (the binding's own
+// registry and process lookups leave codes that say nothing to the spooler).
+bool BindStack() {
+    DWORD error = GetLastError();
+    if (g_stackBinding.LoadQORLIB()) {
+        return true;
+    }
+    SetLastError(error);
+    return false;
+}
+
 BOOL StartDocFailure(PortRecord* record, DWORD error) {
     MonitorLockLeave();
     ReleasePrinterName(record);
@@ -141,7 +152,7 @@ BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
         return FALSE;
     }
     MonitorLockGuard lock;
-    if (!g_stackBinding.LoadQORLIB()) {
+    if (!BindStack()) {
         return FALSE;
     }
     if (!record->connection.IsConnected() && !record->connection.Connect()) {
@@ -178,7 +189,7 @@ BOOL WINAPI ReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRe
         return FALSE;
     }
     MonitorLockGuard lock;
-    if (!g_stackBinding.LoadQORLIB()) {
+    if (!BindStack()) {
         return FALSE;
     }
     BOOL result = FALSE;
