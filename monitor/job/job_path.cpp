@@ -64,6 +64,19 @@ PortRecord* PortFromHandle(HANDLE hPort) {
     return record;
 }
 
+bool EnsureConnected(PortRecord* record) {
+    HcrpConnection& connection = record->connection;
+    if (connection.IsConnected()) {
+        return true;
+    }
+    // Half a pair (the printer closed one channel) would make Connect answer at once without
+    // acting, and no write could ever go out: close what is left and connect afresh.
+    if (connection.channelFlags != 0) {
+        connection.Disconnect();
+    }
+    return connection.Connect() != 0;
+}
+
 void ClosePortPrinter(PortRecord* record) {
     if (record->printer != nullptr) {
         g_spoolerClient.closePrinter(record->printer);
@@ -126,7 +139,7 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD, 
         ClosePortPrinter(record);
         return StartDocFailure(record, ERROR_OPEN_FAILED);
     }
-    if (!record->connection.Connect()) {
+    if (!EnsureConnected(record)) {
         ClosePortPrinter(record);
         return StartDocFailure(record, ERROR_OPEN_FAILED);
     }
@@ -155,7 +168,7 @@ BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
     if (!BindStack()) {
         return FALSE;
     }
-    if (!record->connection.IsConnected() && !record->connection.Connect()) {
+    if (!EnsureConnected(record)) {
         SetLastError(ERROR_OPEN_FAILED);
         return FALSE;
     }
@@ -193,7 +206,7 @@ BOOL WINAPI ReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRe
         return FALSE;
     }
     BOOL result = FALSE;
-    if (!record->connection.IsConnected() && !record->connection.Connect()) {
+    if (!EnsureConnected(record)) {
         SetLastError(ERROR_OPEN_FAILED);
     } else if (UpdatePortStatus(record)) {
         uint32_t count = 0;
