@@ -23,23 +23,37 @@ bool SameTextIgnoringCase(const char* a, const char* b) {
 
 void** FindImportSlot(const uint8_t* imageBase, const char* dllName, const char* functionName,
                       const void* boundAddress) {
+    void** slot = nullptr;
+    return FindImportSlots(imageBase, dllName, functionName, boundAddress, &slot, 1) > 0 ? slot
+                                                                                         : nullptr;
+}
+
+size_t FindImportSlots(const uint8_t* imageBase, const char* dllName, const char* functionName,
+                       const void* boundAddress, void*** found, size_t capacity) {
+    size_t count = 0;
+    auto keep = [&](uintptr_t* slot) {
+        if (count < capacity) {
+            found[count] = reinterpret_cast<void**>(slot);
+        }
+        ++count;
+    };
     if (imageBase == nullptr || dllName == nullptr || functionName == nullptr) {
-        return nullptr;
+        return 0;
     }
     auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(imageBase);
     if (dos->e_magic != IMAGE_DOS_SIGNATURE) {
-        return nullptr;
+        return 0;
     }
     auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(imageBase + dos->e_lfanew);
     if (nt->Signature != IMAGE_NT_SIGNATURE ||
         nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC ||
         nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_IMPORT) {
-        return nullptr;
+        return 0;
     }
     const IMAGE_DATA_DIRECTORY& directory =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (directory.VirtualAddress == 0) {
-        return nullptr;
+        return 0;
     }
     auto* descriptor =
         reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(imageBase + directory.VirtualAddress);
@@ -54,7 +68,7 @@ void** FindImportSlot(const uint8_t* imageBase, const char* dllName, const char*
             // No name table: the loader's bindings are all there is to go by.
             for (size_t i = 0; boundAddress != nullptr && slots[i] != 0; ++i) {
                 if (slots[i] == reinterpret_cast<uintptr_t>(boundAddress)) {
-                    return reinterpret_cast<void**>(&slots[i]);
+                    keep(&slots[i]);
                 }
             }
             continue;
@@ -68,11 +82,11 @@ void** FindImportSlot(const uint8_t* imageBase, const char* dllName, const char*
             auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(imageBase +
                                                                          names[i].u1.AddressOfData);
             if (std::strcmp(reinterpret_cast<const char*>(byName->Name), functionName) == 0) {
-                return reinterpret_cast<void**>(&slots[i]);
+                keep(&slots[i]);
             }
         }
     }
-    return nullptr;
+    return count;
 }
 
 bool PatchImport(HMODULE module, const char* dllName, const char* functionName, void* replacement,

@@ -16,9 +16,14 @@ namespace prnlink {
 // Returns null when the image does not import the function. Reads the image only.
 void** FindImportSlot(const uint8_t* imageBase, const char* dllName, const char* functionName,
                       const void* boundAddress);
+// Every such entry: a linker may give one library several import descriptors (one per
+// import library that named it), each with an entry of its own for the same function.
+// Stores at most capacity of them in slots and returns how many there are.
+size_t FindImportSlots(const uint8_t* imageBase, const char* dllName, const char* functionName,
+                       const void* boundAddress, void*** slots, size_t capacity);
 
-// Points module's import of dllName!functionName at replacement. The entry's earlier value
-// goes to *original when original is not null. Returns false when the module does not
+// Points every one of module's imports of dllName!functionName at replacement. The first entry's
+// earlier value goes to *original when original is not null. Returns false when the module does not
 // import the function or the page protection cannot be changed.
 bool PatchImport(HMODULE module, const char* dllName, const char* functionName, void* replacement,
                  void** original);
