@@ -1,7 +1,180 @@
-// Placeholder until the channel pair is built.
-#include "hcrp/hcrp_connection.h"
+// Opening and closing one port's control and data channels through the vendor library, and
+// the two callbacks through which the library reports channel events and received packets.
+// Connect and Disconnect run with MonitorLock held; the callbacks run on the library's own
+// threads and never take it.
 
-int HcrpConnection::Connect() { return 0; }
-int HcrpConnection::Disconnect() { return 1; }
-void __cdecl HcrpConnection::OnControlEvent(const ChannelEvent*) {}
-void __cdecl HcrpConnection::OnDataEvent(const ChannelEvent*) {}
+#include "hcrp/hcrp_connection.h"
+#include "hcrp/stack_binding.h"
+
+namespace {
+
+bool LibraryBound() {
+    return g_stackBinding.module != nullptr;
+}
+
+void DisconnectChannel(uint16_t handle) {
+    QorlDisconnectFn disconnect = g_stackBinding.qorlDisconnect;
+    if (LibraryBound() && disconnect != nullptr) {
+        disconnect(handle);
+    }
+}
+
+// What differs between the two channels for the callback.
+struct ChannelSide {
+    ChannelDescriptor* channel;
+    uint16_t* psm;
+    uint32_t bit;
+    ReceiveQueue* queue;
+    HANDLE received;
+    HANDLE connected;
+    HANDLE disconnected;
+    bool isData;
+};
+
+void HandleChannelEvent(const ChannelEvent* event, bool isData) {
+    if (event == nullptr || event->context == nullptr) {
+        return;
+    }
+    auto* connection = static_cast<HcrpConnection*>(event->context);
+    const ChannelSide side = isData ? ChannelSide{&connection->dataChannel,
+                                                  &connection->dataPsm,
+                                                  DATA_OPEN,
+                                                  &connection->dataQueue,
+                                                  connection->dataReceived,
+                                                  connection->dataConnected,
+                                                  connection->dataDisconnected,
+                                                  true}
+                                    : ChannelSide{&connection->controlChannel,
+                                                  &connection->controlPsm,
+                                                  CONTROL_OPEN,
+                                                  &connection->controlQueue,
+                                                  connection->controlReceived,
+                                                  connection->controlConnected,
+                                                  connection->controlDisconnected,
+                                                  false};
+    switch (event->type) {
+    case EVENT_CONNECTED:
+        if (event->result != 0) {
+            return;
+        }
+        // The handle first, so that whoever sees the bit also sees the handle.
+        side.channel->handle = event->handle;
+        *side.psm = event->psm;
+        side.channel->inMtu = event->inMtu;
+        side.channel->outMtu = event->outMtu;
+        // An outMtu of 0 is no usable channel size (no piece could ever be sent); it is
+        // ignored and the limit stays as it was.
+        if (side.isData && event->outMtu != 0 && event->outMtu < connection->dataPieceLimit) {
+            connection->dataPieceLimit = event->outMtu;
+        }
+        connection->SetFlags(side.bit);
+        SetEvent(side.connected);
+        return;
+    case EVENT_CLOSED:
+        side.channel->handle = 0;
+        connection->ClearFlags(side.bit);
+        return;
+    case EVENT_DISCONNECTED:
+        side.channel->handle = 0;
+        connection->ClearFlags(side.bit);
+        SetEvent(side.disconnected);
+        return;
+    case EVENT_DATA:
+        if ((connection->channelFlags & side.bit) == 0) {
+            return;
+        }
+        // Queued first, signalled second: a waiter woken by the signal finds the packet.
+        if (side.queue->Append(event->data, event->length)) {
+            SetEvent(side.received);
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+} // namespace
+
+void __cdecl HcrpConnection::OnControlEvent(const ChannelEvent* event) {
+    HandleChannelEvent(event, false);
+}
+
+void __cdecl HcrpConnection::OnDataEvent(const ChannelEvent* event) {
+    HandleChannelEvent(event, true);
+}
+
+int HcrpConnection::Connect() {
+    if (!g_stackBinding.LoadQORLIB()) {
+        return 0;
+    }
+    const LONG flags = channelFlags & (CONTROL_OPEN | DATA_OPEN);
+    if (flags == (CONTROL_OPEN | DATA_OPEN)) {
+        return 1;
+    }
+    if (flags != 0) {
+        // Half open (the printer dropped one channel): no transfer can run on it, so close
+        // what is left and open both afresh rather than report it connected.
+        Disconnect();
+    }
+
+    controlChannel.context = this;
+    controlChannel.inMtu = controlMtu;
+    controlChannel.callback = &HcrpConnection::OnControlEvent;
+    controlChannel.outMtu = CONTROL_OUT_MTU_OFFERED;
+    controlChannel.psm = controlPsm;
+    // A handle or a connected signal left over from the last connection must not pass for
+    // this one's.
+    controlChannel.handle = 0;
+    ResetEvent(controlConnected);
+    if (g_stackBinding.qorlRegister(&controlChannel) != 0) {
+        return 0;
+    }
+    const int controlResult =
+        g_stackBinding.qorlConnect(&controlChannel, controlPsm, deviceAddress);
+    WaitForSingleObject(controlConnected, CONNECTED_EVENT_TIMEOUT_MS);
+    if (controlResult != 0) {
+        return 0;
+    }
+
+    dataChannel.context = this;
+    dataChannel.inMtu = dataPieceLimit;
+    dataChannel.callback = &HcrpConnection::OnDataEvent;
+    dataChannel.outMtu = DATA_OUT_MTU_OFFERED;
+    dataChannel.psm = dataPsm;
+    dataChannel.handle = 0;
+    ResetEvent(dataConnected);
+    int dataResult = g_stackBinding.qorlRegister(&dataChannel);
+    if (dataResult == 0) {
+        dataResult = g_stackBinding.qorlConnect(&dataChannel, dataPsm, deviceAddress);
+        WaitForSingleObject(dataConnected, CONNECTED_EVENT_TIMEOUT_MS);
+    }
+    if (dataResult != 0) {
+        // The control channel alone is of no use: close it and do not leave its bit behind
+        // for a library that reports no event for a disconnect it was asked for.
+        DisconnectChannel(controlChannel.handle);
+        ClearFlags(CONTROL_OPEN);
+        return 0;
+    }
+
+    SetFlags(CONTROL_OPEN | DATA_OPEN);
+    sendCredit = 0;
+    if (CreditGrant(FIRST_CREDIT_GRANT)) {
+        return 1;
+    }
+    Disconnect();
+    return 0;
+}
+
+int HcrpConnection::Disconnect() {
+    if (channelFlags & CONTROL_OPEN) {
+        DisconnectChannel(controlChannel.handle);
+        ClearFlags(CONTROL_OPEN);
+    }
+    if (channelFlags & DATA_OPEN) {
+        DisconnectChannel(dataChannel.handle);
+        ClearFlags(DATA_OPEN);
+    }
+    sendCredit = 0;
+    InterlockedExchange(&channelFlags, 0);
+    return 1;
+}

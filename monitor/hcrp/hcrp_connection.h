@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <cstdint>
 
+#include "hcrp/hcrp_pdu.h"  // the status values
 #include "hcrp/qorlib_abi.h"
 #include "hcrp/receive_queue.h"
 
@@ -15,18 +16,6 @@ typedef uint8_t BdAddr[6];
 enum : uint32_t {
     CONTROL_OPEN = 0x1,
     DATA_OPEN = 0x2,
-};
-
-// Statuses that WaitResponse produces itself, beside the printer's own (Success 0x0001,
-// Feature Unsupported 0x0000 and whatever else a printer sends).
-enum : uint16_t {
-    HCRP_STATUS_FEATURE_UNSUPPORTED = 0x0000,
-    HCRP_STATUS_SUCCESS = 0x0001,
-    RESPONSE_TIMEOUT = 0x8001,
-    RESPONSE_MISMATCH = 0x8002,
-    RESPONSE_MALFORMED = 0x8003,
-    RESPONSE_WAIT_FAILED = 0x8004,
-    RESPONSE_CHANNEL_CLOSED = 0xFFFF,
 };
 
 constexpr uint16_t CONTROL_MTU = 656;

@@ -1,23 +1,254 @@
-// Placeholder until the print job path is built.
-#include "entry/monitor.h"
+// StartDocPort, WritePort, ReadPort, EndDocPort, ClosePort and ResetPortJob: one print job
+// carried through a port over its HCRP channel pair.
+//
+// The stack is bound with MonitorLock held, not before it is entered: LoadQORLIB and Unload
+// change the one process-wide binding, and Unload runs under the lock (EndDocPort, the
+// device-ID worker), so a bind outside it could meet an unload half-way.
 
-BOOL WINAPI StartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+#include "job/job_path.h"
+
+#include "entry/monitor.h"
+#include "hcrp/stack_binding.h"
+#include "job/port_status.h"
+#include "job/spooler_client.h"
+#include "ports/port_record.h"
+
+namespace {
+
+void ReleasePrinterName(PortRecord* record) {
+    if (record->printerName != nullptr) {
+        GlobalFree(record->printerName);
+        record->printerName = nullptr;
+    }
+}
+
+bool AnyChannelOpen(PortRecord* list) {
+    for (PortRecord* port = list; port != nullptr; port = port->next) {
+        if (port->connection.channelFlags != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PrinterReady() {
+    const PRINTER_INFO_2W* info = g_portStatusReport.printerInfo;
+    return info != nullptr && info->Status == 0;
+}
+
+BOOL StartDocFailure(PortRecord* record, DWORD error) {
+    MonitorLockLeave();
+    ReleasePrinterName(record);
+    SetLastError(error);
     return FALSE;
 }
-BOOL WINAPI WritePort(HANDLE, LPBYTE, DWORD, LPDWORD) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+
+} // namespace
+
+PortRecord* PortFromHandle(HANDLE hPort) {
+    auto* record = static_cast<PortRecord*>(hPort);
+    if (record == nullptr || record->signature != PORT_RECORD_SIGNATURE) {
+        return nullptr;
+    }
+    return record;
 }
-BOOL WINAPI ReadPort(HANDLE, LPBYTE, DWORD, LPDWORD) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+
+void ClosePortPrinter(PortRecord* record) {
+    if (record->printer != nullptr) {
+        g_spoolerClient.closePrinter(record->printer);
+        // A closed handle's value may be handed out again for another printer: forget it.
+        // The spooler refuses a null handle as it refuses a closed one (ERROR_INVALID_HANDLE),
+        // which is what brings a later status query to re-open the printer.
+        record->printer = nullptr;
+    }
 }
-BOOL WINAPI EndDocPort(HANDLE) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+
+void ReleaseStackIfIdle(PortRecord* record) {
+    MonitorHandle* monitor = record != nullptr ? record->monitor : nullptr;
+    if (monitor != nullptr &&
+        (AnyChannelOpen(monitor->ports) || AnyChannelOpen(monitor->retiredPorts))) {
+        return;
+    }
+    if (monitor == nullptr && record != nullptr && record->connection.channelFlags != 0) {
+        return;
+    }
+    g_stackBinding.Unload();
 }
-BOOL WINAPI ClosePort(HANDLE) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+
+BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE) {
+    PortRecord* record = PortFromHandle(hPort);
+    if (record == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    MonitorLockEnter();
+    if (record->flags & PORT_DOC_STARTED) {
+        MonitorLockLeave();
+        return TRUE;
+    }
+    if (!g_stackBinding.LoadQORLIB()) {
+        MonitorLockLeave();
+        ReleasePrinterName(record);
+        SetLastError(ERROR_OPEN_FAILED);
+        return FALSE;
+    }
+    if (pPrinterName == nullptr) {
+        return StartDocFailure(record, ERROR_INVALID_PARAMETER);
+    }
+    // A handle still held from a start that failed at the status check is closed here,
+    // not dropped.
+    ClosePortPrinter(record);
+    wchar_t* copy = DuplicateWideString(pPrinterName);
+    ReleasePrinterName(record);
+    record->printerName = copy;
+    SavePrinterName(pPrinterName);
+    if (copy == nullptr) {
+        return StartDocFailure(record, 0);
+    }
+    if (!g_spoolerClient.openPrinter(record->printerName, &record->printer, nullptr)) {
+        record->printer = nullptr;
+        return StartDocFailure(record, ERROR_OPEN_FAILED);
+    }
+    record->jobId = JobId;
+    if (record->connection.IsConnected()) {
+        // Channels left open without a document: refuse, and give the printer back.
+        ClosePortPrinter(record);
+        return StartDocFailure(record, ERROR_OPEN_FAILED);
+    }
+    if (!record->connection.Connect()) {
+        ClosePortPrinter(record);
+        return StartDocFailure(record, ERROR_OPEN_FAILED);
+    }
+    if (!UpdatePortStatus(record)) {
+        return StartDocFailure(record, 0);
+    }
+    record->flags |= PORT_DOC_STARTED;
+    MonitorLockLeave();
+    return TRUE;
+}
+
+BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+    DWORD ignored = 0;
+    LPDWORD written = pcbWritten != nullptr ? pcbWritten : &ignored;
+    *written = 0;
+    PortRecord* record = PortFromHandle(hPort);
+    if (record == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (pBuffer == nullptr && cbBuf != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    MonitorLockGuard lock;
+    if (!g_stackBinding.LoadQORLIB()) {
+        return FALSE;
+    }
+    if (!record->connection.IsConnected() && !record->connection.Connect()) {
+        SetLastError(ERROR_OPEN_FAILED);
+        return FALSE;
+    }
+    if (!PrinterReady()) {
+        UpdatePortStatus(record);
+        if (!PrinterReady()) {
+            return FALSE;
+        }
+    }
+    uint32_t sent = 0;
+    BOOL result = record->connection.Write(pBuffer, cbBuf, &sent) ? TRUE : FALSE;
+    *written = sent;
+    if (result && sent == 0) {
+        SetLastError(ERROR_TIMEOUT);
+        UpdatePortStatus(record);
+        // The status query may leave an error of its own; the caller is told of the time-out.
+        SetLastError(ERROR_TIMEOUT);
+        result = FALSE;
+    }
+    return result;
+}
+
+BOOL WINAPI ReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
+    PortRecord* record = PortFromHandle(hPort);
+    if (record == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (pcbRead == nullptr || (pBuffer == nullptr && cbBuffer != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    MonitorLockGuard lock;
+    if (!g_stackBinding.LoadQORLIB()) {
+        return FALSE;
+    }
+    BOOL result = FALSE;
+    if (!record->connection.IsConnected() && !record->connection.Connect()) {
+        SetLastError(ERROR_OPEN_FAILED);
+    } else if (UpdatePortStatus(record)) {
+        uint32_t count = 0;
+        result = record->connection.Read(pBuffer, cbBuffer, &count) ? TRUE : FALSE;
+        *pcbRead = count;
+    } else {
+        *pcbRead = 0;
+    }
+    if (g_portStatusReport.printerHandleError == ERROR_INVALID_HANDLE) {
+        DWORD error = GetLastError();
+        ResetPortJob(record);
+        SetLastError(error);
+    }
+    return result;
+}
+
+BOOL WINAPI EndDocPort(HANDLE hPort) {
+    PortRecord* record = PortFromHandle(hPort);
+    if (record == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    MonitorLockGuard lock;
+    if (!(record->flags & PORT_DOC_STARTED)) {
+        return TRUE;
+    }
+    if (record->connection.channelFlags == 0) {
+        // The printer dropped the link: the job stays until a write or read reconnects.
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    record->connection.Disconnect();
+    ClearPortStatus();
+    g_spoolerClient.setJob(record->printer, record->jobId, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER);
+    ClosePortPrinter(record);
+    ReleasePrinterName(record);
+    ReleaseStackIfIdle(record);
+    record->flags &= ~PORT_DOC_STARTED;
+    return TRUE;
+}
+
+BOOL WINAPI ClosePort(HANDLE hPort) {
+    PortRecord* record = PortFromHandle(hPort);
+    if (record == nullptr) {
+        return TRUE;
+    }
+    MonitorLockGuard lock;
+    if (g_stackBinding.module != nullptr) {
+        record->connection.Disconnect();
+    }
+    // The spooler's hold ends here; a record already off the port list may be freed now.
+    ReleasePortHandle(record);
+    return TRUE;
+}
+
+BOOL ResetPortJob(PortRecord* record) {
+    if (record == nullptr || record->connection.channelFlags == 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    record->connection.Disconnect();
+    ClearPortStatus();
+    ClosePortPrinter(record);
+    ReleasePrinterName(record);
+    ReleaseStackIfIdle(record);
+    record->flags = 0;
+    g_portStatusReport.printerHandleError = 0;
+    return TRUE;
 }

@@ -1,0 +1,74 @@
+#pragma once
+// A monitor set up as the spooler would, with its spooler-client calls answered by a
+// SpoolerRecorder, and helpers to make ports and to reset the process-wide status record.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "entry/monitor.h"
+#include "hcrp/stack_binding.h"
+#include "job/device_id.h"
+#include "job/job_path.h"
+#include "job/port_status.h"
+#include "ports/port_record.h"
+#include "spooler_recorder.h"
+
+namespace jobtest {
+
+inline void ResetPortStatusReport() {
+    PortStatusReport& report = g_portStatusReport;
+    if (report.printerInfo != nullptr) {
+        GlobalFree(report.printerInfo);
+    }
+    report.printerInfo = nullptr;
+    report.portInfo = {0, nullptr, PORT_STATUS_TYPE_ERROR};
+    report.savedPrinterName[0] = L'\0';
+    report.printerHandleError = 0;
+}
+
+class MonitorFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        init_ = {};
+        init_.cbSize = sizeof(init_);
+        init_.bLocal = TRUE;
+        table_ = InitializePrintMonitor2(&init_, &handle_);
+        ASSERT_NE(table_, nullptr);
+        monitor_ = static_cast<MonitorHandle*>(handle_);
+        ResetPortStatusReport();
+        g_deviceIdClock = time;
+    }
+
+    void TearDown() override {
+        if (table_ != nullptr) {
+            table_->pfnShutdown(handle_);
+        }
+        ResetPortStatusReport();
+        g_deviceIdClock = time;
+        g_stackBinding.Unload();
+    }
+
+    // A port on printer address 00:11:22:33:44:<last> with the given channel numbers.
+    PortRecord* AddPort(const wchar_t* name, uint8_t last = 0x55, uint16_t controlPsm = 0x1001,
+                        uint16_t dataPsm = 0x1003, uint32_t retryTimeoutMs = 45000) {
+        MonitorLockGuard lock;
+        PortRecord* record = CreatePortRecord(monitor_, name);
+        if (record != nullptr) {
+            const uint8_t address[6] = {0x00, 0x11, 0x22, 0x33, 0x44, last};
+            memcpy(record->connection.deviceAddress, address, 6);
+            record->connection.controlPsm = controlPsm;
+            record->connection.dataPsm = dataPsm;
+            record->connection.retryTimeoutMs = retryTimeoutMs;
+        }
+        return record;
+    }
+
+    MONITORINIT init_ = {};
+    HANDLE handle_ = nullptr;
+    Monitor2Table* table_ = nullptr;
+    MonitorHandle* monitor_ = nullptr;
+    SpoolerRecorder spooler_;
+};
+
+} // namespace jobtest
