@@ -6,28 +6,58 @@
 #include <windows.h>
 #include <cstdint>
 
-constexpr uint32_t DEVICE_RECORD_SIZE = 274;
-constexpr uint32_t DEVICE_NAME_FIELD_SIZE = 248;
+#include "devicedb/device_record.h"
+
+constexpr uint32_t DEVICE_RECORD_SIZE = DEVICE_RECORD_LENGTH;
+constexpr uint32_t DEVICE_NAME_FIELD_SIZE = DEVICE_NAME_LENGTH;
 
 // FindRecord results.
 constexpr int DEVICE_RECORD_FOUND = 2;
 constexpr int DEVICE_RECORD_NOT_FOUND = 0;
 constexpr int DEVICE_DATABASE_UNREADABLE = -1;
 
+// Opening: 3 attempts with a 100 ms sleep after each failed one (reading operations).
+constexpr int DEVICE_DATABASE_OPEN_ATTEMPTS = 3;
+constexpr DWORD DEVICE_DATABASE_RETRY_SLEEP_MS = 100;
+
+// The file calls the accessor makes, so that a test can watch or fail them. Defaults to
+// the system's functions.
+struct DeviceFileCalls {
+    HANDLE(WINAPI* createFile)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    BOOL(WINAPI* readFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    VOID(WINAPI* sleep)(DWORD);
+};
+extern DeviceFileCalls g_deviceFileCalls;
+
 class DeviceDatabase {
   public:
-    DeviceDatabase();  // fills the path and sets recordSize
+    DeviceDatabase(); // fills the path and sets recordSize
 
+    // Number of records (a short last one included); 0 for an empty file, -1 when the
+    // file cannot be opened.
     int CountRecords();
-    // Fills up to count 6-byte addresses in file order; returns the number of records read
-    // (may exceed count), -1 when the file cannot be opened.
+    // Fills up to count 6-byte addresses in file order and zeroes the entries it has no
+    // record for; returns the number of records read (may exceed count), -1 when the file
+    // cannot be opened.
     int ReadAddresses(int count, uint8_t (*addresses)[6]);
-    // name: 248 bytes, receives the record's name without trailing spaces.
-    int FindRecord(const uint8_t address[6], char* name, uint16_t* controlPsm,
-                   uint16_t* dataPsm, uint16_t* thirdValue);
+    // name: 248 bytes, receives the record's name without trailing spaces. Returns
+    // DEVICE_RECORD_FOUND, DEVICE_RECORD_NOT_FOUND or DEVICE_DATABASE_UNREADABLE; outputs
+    // are zeroed unless found.
+    int FindRecord(const uint8_t address[6], char* name, uint16_t* controlPsm, uint16_t* dataPsm,
+                   uint16_t* thirdValue);
+    // Removes the first record with this address, moving the rest of the file down. The
+    // rest is read whole before anything is written, and a failed write is undone, so the
+    // file never holds a record cut in two. TRUE when a record was removed.
     BOOL DeleteRecord(const uint8_t address[6]);
 
     uint8_t record[DEVICE_RECORD_SIZE];
     wchar_t path[300];
     uint32_t recordSize;
+
+  private:
+    HANDLE Open(DWORD access, int attempts);
+    // One record into `record`: bytes read (0 ends the scan; fewer than recordSize is a
+    // short last record, its missing bytes read as zero).
+    DWORD ReadNext(HANDLE file);
 };

@@ -1,0 +1,56 @@
+#pragma once
+// The 274-byte record of HCRPDB.txt and its fields, parsed from a buffer. No system calls
+// here: the file access is in device_database.cpp.
+//
+//   offset   0, 12 bytes: device address, two hexadecimal characters per byte, byte 0 first
+//   offset  12, 248 bytes: device name, 8-bit text padded with spaces
+//   offset 260, 4 bytes: control PSM, hexadecimal, most significant digit first
+//   offset 264, 4 bytes: data PSM
+//   offset 268, 4 bytes: third value (returned, not used)
+//   offset 272, 2 bytes: not interpreted
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t DEVICE_RECORD_LENGTH = 274;
+constexpr size_t DEVICE_ADDRESS_OFFSET = 0;
+constexpr size_t DEVICE_NAME_OFFSET = 12;
+constexpr size_t DEVICE_NAME_LENGTH = 248;
+constexpr size_t DEVICE_CONTROL_PSM_OFFSET = 260;
+constexpr size_t DEVICE_DATA_PSM_OFFSET = 264;
+constexpr size_t DEVICE_THIRD_VALUE_OFFSET = 268;
+
+struct DeviceRecord {
+    uint8_t address[6];
+    char name[DEVICE_NAME_LENGTH]; // the raw field; TrimDeviceName makes it text
+    uint16_t controlPsm;
+    uint16_t dataPsm;
+    uint16_t thirdValue;
+};
+
+// Hexadecimal text to a number: digits weighted 1, 16, 256, ... from the last character;
+// 0-9, a-f, A-F only, anything else makes the result -1. Empty text gives 0. Stops at the
+// NUL terminator.
+long ParseHex(const char* text);
+
+// One field of `length` characters (at most 4) parsed from a NUL-terminated copy, so that
+// a NUL inside the field ends its text early. A bad field yields all ones in the kept
+// width: 0xFF for an address byte, 0xFFFF for a 16-bit field.
+uint8_t ParseHexByte(const uint8_t* field);
+uint16_t ParseHexWord(const uint8_t* field);
+
+// The six address bytes of a record, in the order of their pairs in the file.
+void ParseDeviceAddress(const uint8_t* record, uint8_t address[6]);
+
+// Every field of a record. `record` must hold DEVICE_RECORD_LENGTH bytes.
+void ParseDeviceRecord(const uint8_t* record, DeviceRecord* out);
+
+// Cuts the trailing spaces of a 248-byte name field: looks from byte 246 back to byte 1
+// for the last byte that is not a space and puts a NUL after it (after byte 0 when bytes 1
+// to 246 are all spaces). The result is NUL-terminated and keeps at most 247 bytes.
+void TrimDeviceName(char name[DEVICE_NAME_LENGTH]);
+
+// Makes the bytes beyond a short read of `length` bytes read as absent rather than as what
+// the previous record left in the buffer: name bytes become padding spaces, address and
+// number bytes NULs (empty text, parsed as 0).
+void ClearRecordTail(uint8_t* record, size_t length);
