@@ -10,27 +10,59 @@
 MonitorHandle* g_monitorHandle;
 
 Monitor2Table g_monitor2Table = {
-    MONITOR2_SIZE,
-    EnumPorts,
+    MONITOR2_SIZE,   EnumPorts,
     OpenPort,
     nullptr, // OpenPortEx
-    StartDocPort,
-    WritePort,
-    ReadPort,
-    EndDocPort,
+    StartDocPort,    WritePort,
+    ReadPort,        EndDocPort,
     ClosePort,
     nullptr, // AddPort: ports are not added through the spooler's dialog
     AddPortEx,
     nullptr, // ConfigurePort
-    DeletePort,
-    GetPrinterDataFromPort,
-    SetPortTimeOuts,
-    XcvOpenPort,
-    XcvDataPort,
-    XcvClosePort,
+    DeletePort,      GetPrinterDataFromPort,
+    SetPortTimeOuts, XcvOpenPort,
+    XcvDataPort,     XcvClosePort,
     Shutdown,
     nullptr, // SendRecvBidiDataFromPort
 };
+
+namespace {
+
+// A spooler's MONITORINIT need not outlive InitializePrintMonitor2: Wine's lies on its stack
+// and Wine closes its registry root as soon as the call returns. The monitor keeps a copy,
+// and, where the root is a registry key of the 8-bit shim, a handle of its own to it.
+struct OwnedMonitorInit {
+    MONITORINIT init;
+    HKEY ownRoot;
+};
+
+OwnedMonitorInit* OwnedInitOf(MonitorHandle* monitor) {
+    return reinterpret_cast<OwnedMonitorInit*>(monitor + 1);
+}
+
+MONITORINIT* KeepMonitorInit(MonitorHandle* monitor, const MONITORINIT* given, bool rootIsKey) {
+    OwnedMonitorInit* owned = OwnedInitOf(monitor);
+    owned->init = *given;
+    if (rootIsKey && given->hckRegistryRoot != nullptr) {
+        HKEY copy = nullptr;
+        if (RegOpenKeyExW(reinterpret_cast<HKEY>(given->hckRegistryRoot), nullptr, 0,
+                          KEY_ALL_ACCESS, &copy) == ERROR_SUCCESS) {
+            owned->ownRoot = copy;
+            owned->init.hckRegistryRoot = reinterpret_cast<HKEYMONITOR>(copy);
+        }
+    }
+    return &owned->init;
+}
+
+void ReleaseMonitorInit(MonitorHandle* monitor) {
+    OwnedMonitorInit* owned = OwnedInitOf(monitor);
+    if (monitor->monitorInit == &owned->init && owned->ownRoot != nullptr) {
+        RegCloseKey(owned->ownRoot);
+        owned->ownRoot = nullptr;
+    }
+}
+
+} // namespace
 
 bool IsWindows2000() {
     OSVERSIONINFOEXW version;
@@ -49,7 +81,8 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
     if (pMonitorInit == nullptr || phMonitor == nullptr || !pMonitorInit->bLocal) {
         return nullptr;
     }
-    if (IsWindows2000()) {
+    const bool windows2000 = IsWindows2000();
+    if (windows2000) {
         // The spooler's own registry functions serve the monitor; no bidi slot.
         g_monitor2Table.cbSize = MONITOR2_SIZE_WINDOWS_2000;
     } else {
@@ -60,14 +93,16 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
         pMonitorInit->pMonitorReg = shim;
         pMonitorInit->hSpooler = nullptr;
     }
-    auto* monitor = static_cast<MonitorHandle*>(AllocZeroedMemory(sizeof(MonitorHandle)));
+    // The handle and, right after it, the monitor's own copy of the MONITORINIT.
+    auto* monitor = static_cast<MonitorHandle*>(
+        AllocZeroedMemory(sizeof(MonitorHandle) + sizeof(OwnedMonitorInit)));
     if (monitor == nullptr) {
         return nullptr;
     }
     monitor->signature[0] = 'Q';
     monitor->signature[1] = 'L';
     monitor->signature[2] = 'K';
-    monitor->monitorInit = pMonitorInit;
+    monitor->monitorInit = KeepMonitorInit(monitor, pMonitorInit, !windows2000);
     *phMonitor = monitor;
     g_monitorHandle = monitor;
     MonitorLockInitialize();
@@ -147,5 +182,6 @@ VOID WINAPI Shutdown(HANDLE hMonitor) {
     if (g_monitorHandle == monitor) {
         g_monitorHandle = nullptr;
     }
+    ReleaseMonitorInit(monitor);
     GlobalFree(monitor);
 }

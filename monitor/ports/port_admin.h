@@ -1,0 +1,62 @@
+#pragma once
+// Port administration: AddPortEx, DeletePort, SetPortTimeOuts, the Xcv channel with its
+// command table, the "QuillPorts" profile section, the writers of the retry time-out and
+// the spooler's own port list.
+
+#include "entry/monitor.h"
+
+struct XcvHandle;
+
+// The calls that port administration makes out of the monitor, in one place so that a
+// test can see or refuse them. Every member defaults to the system's function.
+struct PortAdminCalls {
+    BOOL(WINAPI* writeProfileString)(LPCWSTR section, LPCWSTR key, LPCWSTR value);
+    HMODULE(WINAPI* loadLibrary)(LPCSTR name);
+    FARPROC(WINAPI* getProcAddress)(HMODULE module, LPCSTR name);
+    BOOL(WINAPI* setDefaultCommConfig)(LPCWSTR device, LPCOMMCONFIG config, DWORD size);
+    BOOL(WINAPI* getDefaultCommConfig)(LPCWSTR device, LPCOMMCONFIG config, LPDWORD size);
+};
+extern PortAdminCalls g_portAdminCalls;
+
+typedef BOOL(WINAPI* EnumPortsWFunction)(LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
+
+// "SPOOLSS.DLL" and its "EnumPortsW", looked up at first use and kept for the life of the
+// process (never released).
+struct SpoolerPortList {
+    HMODULE module;
+    EnumPortsWFunction enumPorts;
+};
+extern SpoolerPortList g_spoolerPortList;
+
+// Asks the spooler whether a port of that name (any letter case) exists. TRUE unless the
+// spooler says otherwise; *error is 0, or the error of loading the spooler library.
+// The spooler enumerates every monitor's ports, this one's included: never call this with
+// MonitorLock held.
+BOOL PortExistsInSpooler(LPWSTR serverName, LPCWSTR portName, DWORD* error);
+
+// The "QuillPorts" profile section: one entry per port added by name.
+extern const wchar_t* const QUILL_PORTS_SECTION;
+// The retry time-out setting under the monitor's registry root.
+extern const wchar_t* const RETRY_TIMEOUT_VALUE;
+
+// Stores text (UTF-16, size in bytes with its terminator) as "TransmissionRetryTimeout",
+// REG_SZ, through the MONITORREG functions. Returns the registry status.
+LONG StoreRetryTimeoutText(MonitorHandle* monitor, const wchar_t* text, DWORD size);
+
+// A UTF-16 name taken from untrusted input: the input itself when a terminator lies
+// within its first size bytes, else null.
+const wchar_t* BoundedInputName(const BYTE* input, DWORD size);
+
+// One command of the Xcv channel: (input, input size, output, output size, out: bytes
+// needed, handle) -> Win32 error code.
+typedef DWORD (*XcvCommandHandler)(const BYTE* input, DWORD inputSize, BYTE* output,
+                                   DWORD outputSize, DWORD* needed, XcvHandle* handle);
+struct XcvCommand {
+    const wchar_t* name;
+    XcvCommandHandler handler;
+};
+// Ended by a row whose name is null.
+extern const XcvCommand XcvCommandTable[];
+
+constexpr DWORD MONITOR_UI_BYTES = 26; // "QUILLDLG.dll" and its terminator
+constexpr DWORD COMMCONFIG_BYTES = 52;

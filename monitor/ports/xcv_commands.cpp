@@ -1,0 +1,242 @@
+// The commands of the Xcv channel. Their input comes from any caller of XcvDataW: every
+// read of it is bounded by the input size, and names must end within it.
+
+#include "ports/port_admin.h"
+#include "devicedb/device_database.h"
+#include "ports/enum_ports.h"
+#include "ports/port_record.h"
+
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+constexpr DWORD RETRY_TIMEOUT_BYTES = 4;
+constexpr DWORD PORT_EXISTS_BYTES = 4;
+constexpr size_t COMMCONFIG_PROVIDER_SUBTYPE_OFFSET = offsetof(COMMCONFIG, dwProviderSubType);
+
+bool HasAdminRight(const XcvHandle* handle) {
+    return (handle->grantedAccess & SERVER_ACCESS_ADMINISTER) != 0;
+}
+
+// The thread's error after a failed system call; never 0 for a failure.
+DWORD FailureCode(DWORD fallback) {
+    DWORD code = GetLastError();
+    return code != 0 ? code : fallback;
+}
+
+DWORD MonitorUi(const BYTE*, DWORD, BYTE* output, DWORD outputSize, DWORD* needed, XcvHandle*) {
+    *needed = MONITOR_UI_BYTES;
+    if (outputSize < MONITOR_UI_BYTES) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    static const wchar_t uiLibrary[] = L"QUILLDLG.dll";
+    static_assert(sizeof(uiLibrary) == MONITOR_UI_BYTES, "12 characters and a terminator");
+    memcpy(output, uiLibrary, sizeof(uiLibrary));
+    return ERROR_SUCCESS;
+}
+
+// The port configuration dialog's OK: the new time-out text (seconds) becomes the setting.
+DWORD ConfigurePortCommandOk(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*,
+                             XcvHandle* handle) {
+    const wchar_t* text = BoundedInputName(input, inputSize);
+    if (text == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // The text and its terminator only, whatever follows them in the input.
+    DWORD size = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
+    return static_cast<DWORD>(StoreRetryTimeoutText(handle->monitor, text, size));
+}
+
+DWORD AddPort(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandle* handle) {
+    if (!HasAdminRight(handle)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const wchar_t* name = BoundedInputName(input, inputSize);
+    if (name == nullptr || name[0] == L'\0') {
+        return ERROR_INVALID_PARAMETER;
+    }
+    DWORD error = 0;
+    BOOL exists = PortExistsInSpooler(nullptr, name, &error);
+    if (error != 0) {
+        return error;
+    }
+    if (exists) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return ERROR_ALREADY_EXISTS;
+    }
+    MonitorHandle* monitor = handle->monitor;
+    PortRecord* record = nullptr;
+    {
+        MonitorLockGuard lock;
+        for (PortRecord* other = monitor->ports; other != nullptr; other = other->next) {
+            if (lstrcmpiW(other->name, name) == 0) {
+                SetLastError(ERROR_ALREADY_EXISTS);
+                return ERROR_ALREADY_EXISTS;
+            }
+        }
+        // The record keeps a zero address, zero channel numbers and a zero time-out.
+        record = CreatePortRecord(monitor, name);
+        if (record == nullptr) {
+            return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+        }
+    }
+    if (!g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, name, L"")) {
+        DWORD writeError = FailureCode(ERROR_WRITE_FAULT);
+        MonitorLockGuard lock;
+        DeletePortRecord(monitor, record);
+        return writeError;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD DeletePortCommand(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*,
+                        XcvHandle* handle) {
+    if (!HasAdminRight(handle)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const wchar_t* name = BoundedInputName(input, inputSize);
+    if (name == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // Removes the printer's device record; its outcome does not decide this command's.
+    DeletePort(handle->monitor, nullptr, nullptr, const_cast<wchar_t*>(name));
+    MonitorLockGuard lock;
+    if (!DeletePortRecordByName(handle->monitor, name)) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, name, nullptr);
+    return ERROR_SUCCESS;
+}
+
+DWORD PortExists(const BYTE* input, DWORD inputSize, BYTE* output, DWORD outputSize, DWORD* needed,
+                 XcvHandle*) {
+    *needed = PORT_EXISTS_BYTES;
+    if (outputSize < PORT_EXISTS_BYTES) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    const wchar_t* name = BoundedInputName(input, inputSize);
+    if (name == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    DWORD error = 0;
+    BOOL exists = PortExistsInSpooler(nullptr, name, &error);
+    if (error == 0) {
+        DWORD answer = exists ? 1 : 0;
+        memcpy(output, &answer, sizeof(answer));
+    }
+    return error;
+}
+
+DWORD PortIsValid(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandle* handle) {
+    const wchar_t* name = BoundedInputName(input, inputSize);
+    if (name == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    DeviceDatabase database;
+    MonitorLockGuard lock;
+    PortRecord* record = FindPortRecord(handle->monitor->ports, name);
+    if (record == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    char deviceName[DEVICE_NAME_FIELD_SIZE];
+    uint16_t thirdValue = 0;
+    SetLastError(ERROR_SUCCESS);
+    int result = database.FindRecord(record->connection.deviceAddress, deviceName,
+                                     &record->connection.controlPsm, &record->connection.dataPsm,
+                                     &thirdValue);
+    if (result == DEVICE_RECORD_FOUND) {
+        return ERROR_SUCCESS;
+    }
+    if (result == DEVICE_RECORD_NOT_FOUND) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return FailureCode(ERROR_OPEN_FAILED);
+}
+
+DWORD GetTransmissionRetryTimeout(const BYTE*, DWORD, BYTE* output, DWORD outputSize, DWORD* needed,
+                                  XcvHandle* handle) {
+    *needed = RETRY_TIMEOUT_BYTES;
+    if (outputSize < RETRY_TIMEOUT_BYTES) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    DWORD timeoutMs = 0;
+    ReadRetryTimeout(handle->monitor, &timeoutMs);
+    memcpy(output, &timeoutMs, sizeof(timeoutMs));
+    return ERROR_SUCCESS;
+}
+
+DWORD SetDefaultCommConfigCommand(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*,
+                                  XcvHandle* handle) {
+    if (!HasAdminRight(handle)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (input == nullptr || inputSize < COMMCONFIG_BYTES) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    DWORD configSize = 0;
+    memcpy(&configSize, input, sizeof(configSize)); // COMMCONFIG.dwSize
+    if (configSize > inputSize) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const wchar_t* objectName = handle->objectName;
+    size_t length = wcslen(objectName);
+    wchar_t* copy = nullptr;
+    const wchar_t* device = objectName;
+    if (length > 0 && objectName[length - 1] == L':') {
+        copy = DuplicateWideString(objectName);
+        if (copy == nullptr) {
+            return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+        }
+        copy[length - 1] = L'\0';
+        device = copy;
+    }
+    DWORD result = ERROR_SUCCESS;
+    if (device[0] == L'\0') {
+        result = ERROR_INVALID_PARAMETER; // no device to configure
+    } else if (!g_portAdminCalls.setDefaultCommConfig(
+                   device, reinterpret_cast<LPCOMMCONFIG>(const_cast<BYTE*>(input)), configSize)) {
+        result = FailureCode(ERROR_INVALID_PARAMETER);
+    }
+    if (copy != nullptr) {
+        GlobalFree(copy);
+    }
+    return result;
+}
+
+DWORD GetDefaultCommConfigCommand(const BYTE* input, DWORD inputSize, BYTE* output,
+                                  DWORD outputSize, DWORD* needed, XcvHandle*) {
+    if (outputSize < COMMCONFIG_BYTES) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    const wchar_t* device = BoundedInputName(input, inputSize);
+    if (device == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    DWORD subType = PST_RS232;
+    memcpy(output + COMMCONFIG_PROVIDER_SUBTYPE_OFFSET, &subType, sizeof(subType));
+    *needed = outputSize;
+    if (!g_portAdminCalls.getDefaultCommConfig(device, reinterpret_cast<LPCOMMCONFIG>(output),
+                                               needed)) {
+        return FailureCode(ERROR_INVALID_PARAMETER);
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+const XcvCommand XcvCommandTable[] = {
+    {L"MonitorUI", MonitorUi},
+    {L"ConfigurePortCommandOK", ConfigurePortCommandOk},
+    {L"AddPort", AddPort},
+    {L"DeletePort", DeletePortCommand},
+    {L"PortExists", PortExists},
+    {L"PortIsValid", PortIsValid},
+    {L"GetTransmissionRetryTimeout", GetTransmissionRetryTimeout},
+    {L"SetDefaultCommConfig", SetDefaultCommConfigCommand},
+    {L"GetDefaultCommConfig", GetDefaultCommConfigCommand},
+    {nullptr, nullptr},
+};
+
+static_assert(sizeof(COMMCONFIG) == COMMCONFIG_BYTES, "COMMCONFIG is 52 bytes");
