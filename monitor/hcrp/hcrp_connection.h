@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <cstdint>
 
-#include "hcrp/hcrp_pdu.h"  // the status values
+#include "hcrp/hcrp_pdu.h" // the status values
 #include "hcrp/qorlib_abi.h"
 #include "hcrp/receive_queue.h"
 
@@ -30,7 +30,7 @@ struct HcrpConnection {
     BdAddr deviceAddress;
     uint16_t controlPsm;
     uint16_t dataPsm;
-    volatile LONG channelFlags;  // CONTROL_OPEN | DATA_OPEN, changed atomically from both sides
+    volatile LONG channelFlags; // CONTROL_OPEN | DATA_OPEN, changed atomically from both sides
     uint32_t retryTimeoutMs;
     ChannelDescriptor controlChannel;
     ChannelDescriptor dataChannel;
@@ -70,6 +70,5 @@ struct HcrpConnection {
     int CreditGrant(uint32_t credit);
     int CreditRequest();
     int GetLPTStatus(uint8_t* status);
-    int Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t* totalLength,
-                  uint32_t* copied);
+    int Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t* totalLength, uint32_t* copied);
 };
