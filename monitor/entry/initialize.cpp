@@ -110,7 +110,8 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
 }
 
 extern "C" BOOL WINAPI InitializeMonitorEx(LPSTR pRegistryRoot, LegacyMonitorTable* pMonitor) {
-    if (pMonitor == nullptr) {
+    // A null root would open HKEY_LOCAL_MACHINE itself as the monitor's key.
+    if (pMonitor == nullptr || pRegistryRoot == nullptr) {
         return FALSE;
     }
     auto* init = static_cast<MONITORINIT*>(AllocZeroedMemory(sizeof(MONITORINIT)));
@@ -145,6 +146,10 @@ extern "C" BOOL WINAPI InitializeMonitorEx(LPSTR pRegistryRoot, LegacyMonitorTab
         GlobalFree(init);
         return FALSE;
     }
+    // Where InitializePrintMonitor2 installed a fresh table, the first one is no one's.
+    if (init->pMonitorReg != shim) {
+        GlobalFree(shim);
+    }
     pMonitor->pfnEnumPorts = LegacyEnumPorts;
     pMonitor->pfnOpenPort = LegacyOpenPort;
     pMonitor->pfnOpenPortEx = nullptr;
@@ -167,17 +172,29 @@ VOID WINAPI Shutdown(HANDLE hMonitor) {
     if (monitor == nullptr) {
         return;
     }
+    // A device-ID worker uses its record until it ends. It holds MonitorLock, which the
+    // spooler does not hold here, so it runs to its end; wait for every one of them before
+    // freeing any record.
+    for (PortRecord* list : {monitor->ports, monitor->retiredPorts}) {
+        for (PortRecord* record = list; record != nullptr; record = record->next) {
+            if (record->deviceIdThread != nullptr) {
+                WaitForSingleObject(record->deviceIdThread, INFINITE);
+            }
+        }
+    }
     for (PortRecord* list : {monitor->ports, monitor->retiredPorts}) {
         while (list != nullptr) {
             PortRecord* next = list->next;
-            // A device-ID worker uses its record until it ends; it holds MonitorLock, which
-            // the spooler does not hold here, so it runs to its end.
-            if (list->deviceIdThread != nullptr) {
-                WaitForSingleObject(list->deviceIdThread, INFINITE);
-            }
             FreePortRecord(list);
             list = next;
         }
+    }
+    // The spooler closes its Xcv handles before it shuts the monitor down; any left over
+    // would only leak with their monitor gone.
+    while (monitor->xcvHandles != nullptr) {
+        XcvHandle* next = monitor->xcvHandles->next;
+        GlobalFree(monitor->xcvHandles);
+        monitor->xcvHandles = next;
     }
     if (g_monitorHandle == monitor) {
         g_monitorHandle = nullptr;

@@ -1,26 +1,176 @@
-// Placeholder until the legacy adapters are built.
-#include "entry/legacy_adapters.h"
+// The legacy MONITOR entries that take 8-bit strings.
 
-BOOL WINAPI LegacyEnumPorts(LPSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+#include "entry/legacy_adapters.h"
+#include "entry/byte_text.h"
+#include "ports/port_record.h"
+
+#include <cstring>
+
+LegacyAdapterCalls g_legacyAdapterCalls = {MessageBoxA};
+
+const char ADD_PORT_REFUSAL_CAPTION[] = "Bluetooth HCRP";
+const char ADD_PORT_REFUSAL_TEXT[] =
+    "Bluetooth Ports are not added through the Spooler!\nYou must perform a Service Discovery "
+    "on the device you wish\nto print to.";
+
+namespace {
+
+// One widened string argument in a buffer on the stack; null stays null.
+template <size_t Capacity> class WideArgument {
+  public:
+    // False when the text does not fit the buffer with its terminator.
+    bool Set(const char* text) {
+        if (text == nullptr) {
+            pointer_ = nullptr;
+            return true;
+        }
+        pointer_ = buffer_;
+        return WidenBytes(text, buffer_, Capacity);
+    }
+    wchar_t* get() { return pointer_; }
+
+  private:
+    wchar_t buffer_[Capacity];
+    wchar_t* pointer_ = nullptr;
+};
+
+BOOL Refuse(DWORD code) {
+    SetLastError(code);
     return FALSE;
 }
-BOOL WINAPI LegacyOpenPort(LPSTR, PHANDLE) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+
+// The monitor-level operations need the handle made by InitializeMonitorEx; after Shutdown
+// there is none.
+bool HaveMonitor() {
+    return g_monitorHandle != nullptr;
+}
+
+} // namespace
+
+BOOL WINAPI LegacyEnumPorts(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                            LPDWORD pcReturned) {
+    WideArgument<LEGACY_NAME_CHARACTERS> name;
+    if (!name.Set(pName)) {
+        return Refuse(ERROR_INVALID_NAME);
+    }
+    if (!HaveMonitor()) {
+        return Refuse(ERROR_INVALID_HANDLE);
+    }
+    return g_monitor2Table.pfnEnumPorts(g_monitorHandle, name.get(), Level, pPorts, cbBuf,
+                                        pcbNeeded, pcReturned);
+}
+
+BOOL WINAPI LegacyOpenPort(LPSTR pName, PHANDLE pHandle) {
+    WideArgument<LEGACY_NAME_CHARACTERS> name;
+    if (!name.Set(pName)) {
+        return Refuse(ERROR_INVALID_NAME);
+    }
+    if (!HaveMonitor()) {
+        return Refuse(ERROR_INVALID_HANDLE);
+    }
+    return g_monitor2Table.pfnOpenPort(g_monitorHandle, name.get(), pHandle);
+}
+
+BOOL WINAPI LegacyStartDocPort(HANDLE hPort, LPSTR pPrinterName, DWORD JobId, DWORD Level,
+                               LPBYTE pDocInfo) {
+    WideArgument<LEGACY_NAME_CHARACTERS> printerName;
+    if (!printerName.Set(pPrinterName)) {
+        return Refuse(ERROR_INVALID_NAME);
+    }
+    return g_monitor2Table.pfnStartDocPort(hPort, printerName.get(), JobId, Level, pDocInfo);
+}
+
+BOOL WINAPI LegacyAddPort(LPSTR pName, HWND hWnd, LPSTR pMonitorName) {
+    WideArgument<LEGACY_PORT_NAME_CHARACTERS> name;
+    WideArgument<LEGACY_PORT_NAME_CHARACTERS> monitorName;
+    if (!name.Set(pName) || !monitorName.Set(pMonitorName)) {
+        return Refuse(ERROR_INVALID_NAME);
+    }
+    return AddPortRefusal(g_monitorHandle, name.get(), hWnd, monitorName.get());
+}
+
+BOOL AddPortRefusal(HANDLE, const wchar_t*, HWND hWnd, const wchar_t*) {
+    // The message box may touch the thread's error code; the refusal sets none.
+    DWORD lastError = GetLastError();
+    g_legacyAdapterCalls.messageBoxA(hWnd, ADD_PORT_REFUSAL_TEXT, ADD_PORT_REFUSAL_CAPTION,
+                                     MB_ICONINFORMATION);
+    SetLastError(lastError);
     return FALSE;
 }
-BOOL WINAPI LegacyStartDocPort(HANDLE, LPSTR, DWORD, DWORD, LPBYTE) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+
+BOOL WINAPI LegacyConfigurePort(LPSTR, HWND, LPSTR) {
     return FALSE;
 }
-BOOL WINAPI LegacyAddPort(LPSTR, HWND, LPSTR) { return FALSE; }
-BOOL WINAPI LegacyConfigurePort(LPSTR, HWND, LPSTR) { return FALSE; }
-BOOL WINAPI LegacyDeletePort(LPSTR, HWND, LPSTR) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+
+BOOL WINAPI LegacyDeletePort(LPSTR pName, HWND hWnd, LPSTR pPortName) {
+    WideArgument<LEGACY_PORT_NAME_CHARACTERS> name;
+    WideArgument<LEGACY_PORT_NAME_CHARACTERS> portName;
+    if (!name.Set(pName) || !portName.Set(pPortName)) {
+        return Refuse(ERROR_INVALID_NAME);
+    }
+    if (!HaveMonitor()) {
+        return Refuse(ERROR_INVALID_HANDLE);
+    }
+    return g_monitor2Table.pfnDeletePort(g_monitorHandle, name.get(), hWnd, portName.get());
 }
-BOOL WINAPI LegacyGetPrinterDataFromPort(HANDLE, DWORD, LPSTR, LPSTR, DWORD, LPSTR, DWORD,
-                                         LPDWORD) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+
+namespace {
+
+// A zero-filled work buffer of twice the caller's size from the global heap; none for a
+// size of 0.
+class WorkBuffer {
+  public:
+    explicit WorkBuffer(DWORD callerSize) {
+        if (callerSize == 0) {
+            return;
+        }
+        // Twice a size above 2 GB does not fit in 32 bits.
+        if (callerSize > MAXDWORD / 2) {
+            failed_ = true;
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return;
+        }
+        block_ = AllocZeroedMemory(2 * static_cast<size_t>(callerSize));
+        failed_ = block_ == nullptr;
+    }
+    ~WorkBuffer() {
+        if (block_ != nullptr) {
+            GlobalFree(block_);
+        }
+    }
+    WorkBuffer(const WorkBuffer&) = delete;
+    WorkBuffer& operator=(const WorkBuffer&) = delete;
+    bool failed() const { return failed_; }
+    LPWSTR wide() { return static_cast<LPWSTR>(block_); }
+    LPBYTE bytes() { return static_cast<LPBYTE>(block_); }
+
+  private:
+    void* block_ = nullptr;
+    bool failed_ = false;
+};
+
+} // namespace
+
+BOOL WINAPI LegacyGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPSTR pValueName,
+                                         LPSTR lpInBuffer, DWORD cbInBuffer, LPSTR lpOutBuffer,
+                                         DWORD cbOutBuffer, LPDWORD lpcbReturned) {
+    WorkBuffer input(cbInBuffer);
+    WorkBuffer output(cbOutBuffer);
+    if (input.failed() || output.failed()) {
+        return FALSE; // the allocation's error code stays set
+    }
+    // The caller's input reaches the operation unchanged.
+    if (lpInBuffer != nullptr && cbInBuffer != 0) {
+        memcpy(input.bytes(), lpInBuffer, cbInBuffer);
+    }
+    BOOL result = g_monitor2Table.pfnGetPrinterDataFromPort(
+        hPort, ControlID, reinterpret_cast<LPWSTR>(pValueName), input.wide(), cbInBuffer,
+        output.wide(), cbOutBuffer, lpcbReturned);
+    // The operation writes 8-bit text into the work buffer and its size in bytes into
+    // *lpcbReturned; the caller gets those bytes, never more than its buffer holds.
+    if (result && lpOutBuffer != nullptr && cbOutBuffer != 0 && lpcbReturned != nullptr) {
+        DWORD count = *lpcbReturned < cbOutBuffer ? *lpcbReturned : cbOutBuffer;
+        memcpy(lpOutBuffer, output.bytes(), count);
+    }
+    return result;
 }

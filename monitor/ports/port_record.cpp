@@ -48,6 +48,10 @@ size_t WidenString(const char* text, wchar_t** out) {
 }
 
 PortRecord* CreatePortRecord(MonitorHandle* monitor, const wchar_t* name) {
+    if (monitor == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
     if (name == nullptr || wcslen(name) > MAX_PORT_NAME_LENGTH) {
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;
@@ -125,6 +129,9 @@ void FreePortRecord(PortRecord* record) {
 }
 
 BOOL DeletePortRecord(MonitorHandle* monitor, PortRecord* record) {
+    if (monitor == nullptr || record == nullptr) {
+        return FALSE;
+    }
     for (PortRecord** link = &monitor->ports; *link != nullptr; link = &(*link)->next) {
         if (*link == record) {
             *link = record->next;
@@ -136,7 +143,7 @@ BOOL DeletePortRecord(MonitorHandle* monitor, PortRecord* record) {
 }
 
 BOOL DeletePortRecordByName(MonitorHandle* monitor, const wchar_t* name) {
-    if (name == nullptr) {
+    if (monitor == nullptr || name == nullptr) {
         return FALSE;
     }
     for (PortRecord** link = &monitor->ports; *link != nullptr; link = &(*link)->next) {
@@ -150,7 +157,9 @@ BOOL DeletePortRecordByName(MonitorHandle* monitor, const wchar_t* name) {
     return FALSE;
 }
 
-void AcquirePortHandle(PortRecord* record) { InterlockedIncrement(&record->openCount); }
+void AcquirePortHandle(PortRecord* record) {
+    InterlockedIncrement(&record->openCount);
+}
 
 void ReleasePortHandle(PortRecord* record) {
     if (record->openCount > 0) {
@@ -175,6 +184,10 @@ void ReclaimRetiredPorts(MonitorHandle* monitor) {
 }
 
 XcvHandle* CreateXcvHandle(MonitorHandle* monitor, const wchar_t* objectName, uint32_t access) {
+    if (monitor == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
     if (objectName == nullptr) {
         objectName = L"";
     }
@@ -203,8 +216,7 @@ BOOL DeleteXcvHandle(XcvHandle* handle) {
     if (handle == nullptr || handle->monitor == nullptr) {
         return FALSE;
     }
-    for (XcvHandle** link = &handle->monitor->xcvHandles; *link != nullptr;
-         link = &(*link)->next) {
+    for (XcvHandle** link = &handle->monitor->xcvHandles; *link != nullptr; link = &(*link)->next) {
         if (*link == handle) {
             *link = handle->next;
             GlobalFree(handle);
