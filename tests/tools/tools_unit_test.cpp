@@ -1,5 +1,6 @@
 // The host's pure helpers and its import binding.
 
+#include "console.h"
 #include "device_id_fields.h"
 #include "import_patch.h"
 #include "status_text.h"
@@ -137,6 +138,30 @@ TEST(ImportPatch, FindsNothingForWhatIsNotImported) {
     // Not an image at all.
     std::vector<uint8_t> junk(4096, 0);
     EXPECT_EQ(FindImportSlot(junk.data(), "kernel32.dll", "GetCurrentProcessId", nullptr), nullptr);
+}
+
+DWORD WINAPI WorkerWritingDebugLine(LPVOID) {
+    OutputDebugStringA("from a worker\n");
+    return 0;
+}
+
+// Debug lines are taken from OutputDebugString on every thread, whole and in order, and
+// the program goes on after each.
+TEST(DebugCapture, CatchesDebugLinesFromAnyThread) {
+    StartDebugCapture(false);
+    OutputDebugStringA("LoadQORLIB ==> \n");
+    HANDLE thread = CreateThread(nullptr, 0, WorkerWritingDebugLine, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    OutputDebugStringW(L"wide line\n");
+    EXPECT_TRUE(DebugLinesContain("LoadQORLIB ==> "));
+    EXPECT_TRUE(DebugLinesContain("from a worker"));
+    EXPECT_TRUE(DebugLinesContain("wide line"));
+    EXPECT_FALSE(DebugLinesContain("never written"));
+    std::vector<std::string> lines = DebugLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "LoadQORLIB ==> "); // the line break is not kept
 }
 
 } // namespace
