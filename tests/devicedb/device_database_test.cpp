@@ -29,11 +29,21 @@ struct CallLog {
 };
 CallLog g_log;
 
+// Set while a holder thread is to let go of the file after the first failed open.
+HANDLE g_releaseHolder = nullptr;
+HANDLE g_holderThread = nullptr;
+
 HANDLE WINAPI CountingCreateFile(LPCWSTR name, DWORD access, DWORD share,
                                  LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                  DWORD attributes, HANDLE tmpl) {
     ++g_log.opens;
-    return CreateFileW(name, access, share, security, disposition, attributes, tmpl);
+    HANDLE file = CreateFileW(name, access, share, security, disposition, attributes, tmpl);
+    if (file == INVALID_HANDLE_VALUE && g_releaseHolder != nullptr) {
+        SetEvent(g_releaseHolder);
+        WaitForSingleObject(g_holderThread, INFINITE);
+        g_releaseHolder = nullptr;
+    }
+    return file;
 }
 
 VOID WINAPI CountingSleep(DWORD ms) {
@@ -73,6 +83,7 @@ class DeviceDatabaseTest : public ::testing::Test {
     void SetUp() override {
         saved_ = g_deviceFileCalls;
         g_log = CallLog();
+        g_releaseHolder = nullptr;
         g_deviceFileCalls = {CountingCreateFile, FailingReadFile, FailingWriteFile, CountingSleep};
         testsupport::RemoveDatabase();
     }
@@ -363,15 +374,27 @@ DWORD StopHolder(Holder* holder) {
 TEST_F(DeviceDatabaseTest, ReadersRetryWhileAnotherHandleHoldsTheFile) {
     std::vector<DeviceEntry> entries = Entries(2);
     ASSERT_TRUE(WriteDatabase(entries));
-    // Another reader that does not share writing: opens for writing fail until it lets go
-    // after 150 ms, during the second wait.
+    // Another reader that does not share writing: opens for writing fail until it lets go,
+    // which it does right after the first failed attempt.
     Holder holder;
-    StartHolder(&holder, GENERIC_READ, FILE_SHARE_READ, 150);
+    StartHolder(&holder, GENERIC_READ, FILE_SHARE_READ, INFINITE);
+    g_releaseHolder = holder.release;
+    g_holderThread = holder.thread;
     DeviceDatabase db;
     EXPECT_EQ(db.CountRecords(), 2);
-    EXPECT_GE(g_log.opens, 2);
-    EXPECT_LE(g_log.opens, 3);
-    EXPECT_EQ(g_log.sleeps, g_log.opens - 1);
+    EXPECT_EQ(g_log.opens, 2);
+    EXPECT_EQ(g_log.sleeps, 1);
+    EXPECT_EQ(StopHolder(&holder), 0u);
+
+    // The same for a look-up.
+    StartHolder(&holder, GENERIC_READ, FILE_SHARE_READ, INFINITE);
+    g_releaseHolder = holder.release;
+    g_holderThread = holder.thread;
+    g_log = CallLog();
+    Found found = Find(entries[1].address);
+    EXPECT_EQ(found.result, DEVICE_RECORD_FOUND);
+    EXPECT_EQ(found.name, "Printer 2");
+    EXPECT_EQ(g_log.opens, 2);
     EXPECT_EQ(StopHolder(&holder), 0u);
 }
 
