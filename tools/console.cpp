@@ -138,7 +138,9 @@ void ShowProgress(const std::string& line, unsigned percent, bool final) {
         return;
     }
     unsigned quarter = percent / 25;
-    if (final || g_lastPercentShown == 1000 || quarter != g_lastPercentShown / 25) {
+    bool repeat = final && percent == g_lastPercentShown && line == g_progress;
+    if (!repeat && (final || g_lastPercentShown == 1000 || quarter != g_lastPercentShown / 25)) {
+        g_progress = line;
         g_lastPercentShown = percent;
         std::fputs(line.c_str(), stdout);
         std::fputc('\n', stdout);
@@ -146,6 +148,7 @@ void ShowProgress(const std::string& line, unsigned percent, bool final) {
     }
     if (final) {
         g_lastPercentShown = 1000;
+        g_progress.clear();
     }
 }
 

@@ -166,7 +166,7 @@ class PrnlinkCli : public ::testing::Test {
             "status = off\n",
             "status = paper-out\n",
             "status = offline\n",
-            "paperOutAfter = 20000\n",
+            "paperOutAfter = 20000\nbuffer = 8192\n",
         };
         for (int i = 0; i < 5; ++i) {
             config += "[printer]\naddress = " + AddressText(entries_[i]) +
@@ -310,7 +310,7 @@ TEST_F(PrnlinkCli, PrintDeliversTheFileByteForByte) {
 TEST_F(PrnlinkCli, PrintFailuresSayWhy) {
     StackProcess stack;
     ASSERT_TRUE(stack.Start());
-    std::string document(60000, 'x');
+    std::string document(100000, 'x');
     std::string path = std::string(kTestDirectory) + "\\long.txt";
     ASSERT_TRUE(WriteWholeFile(path, document));
     // Out of paper before the job: the document does not start.
