@@ -9,56 +9,50 @@
 
 MonitorHandle* g_monitorHandle;
 
+// clang-format off
 Monitor2Table g_monitor2Table = {
-    MONITOR2_SIZE,   EnumPorts,
+    MONITOR2_SIZE,
+    EnumPorts,
     OpenPort,
     nullptr, // OpenPortEx
-    StartDocPort,    WritePort,
-    ReadPort,        EndDocPort,
+    StartDocPort,
+    WritePort,
+    ReadPort,
+    EndDocPort,
     ClosePort,
     nullptr, // AddPort: ports are not added through the spooler's dialog
     AddPortEx,
     nullptr, // ConfigurePort
-    DeletePort,      GetPrinterDataFromPort,
-    SetPortTimeOuts, XcvOpenPort,
-    XcvDataPort,     XcvClosePort,
+    DeletePort,
+    GetPrinterDataFromPort,
+    SetPortTimeOuts,
+    XcvOpenPort,
+    XcvDataPort,
+    XcvClosePort,
     Shutdown,
     nullptr, // SendRecvBidiDataFromPort
 };
+// clang-format on
 
 namespace {
 
-// A spooler's MONITORINIT need not outlive InitializePrintMonitor2: Wine's lies on its stack
-// and Wine closes its registry root as soon as the call returns. The monitor keeps a copy,
-// and, where the root is a registry key of the 8-bit shim, a handle of its own to it.
-struct OwnedMonitorInit {
-    MONITORINIT init;
-    HKEY ownRoot;
-};
-
-OwnedMonitorInit* OwnedInitOf(MonitorHandle* monitor) {
-    return reinterpret_cast<OwnedMonitorInit*>(monitor + 1);
-}
-
 MONITORINIT* KeepMonitorInit(MonitorHandle* monitor, const MONITORINIT* given, bool rootIsKey) {
-    OwnedMonitorInit* owned = OwnedInitOf(monitor);
-    owned->init = *given;
+    monitor->ownedInit = *given;
     if (rootIsKey && given->hckRegistryRoot != nullptr) {
         HKEY copy = nullptr;
         if (RegOpenKeyExW(reinterpret_cast<HKEY>(given->hckRegistryRoot), nullptr, 0,
                           KEY_ALL_ACCESS, &copy) == ERROR_SUCCESS) {
-            owned->ownRoot = copy;
-            owned->init.hckRegistryRoot = reinterpret_cast<HKEYMONITOR>(copy);
+            monitor->ownedRoot = copy;
+            monitor->ownedInit.hckRegistryRoot = reinterpret_cast<HKEYMONITOR>(copy);
         }
     }
-    return &owned->init;
+    return &monitor->ownedInit;
 }
 
 void ReleaseMonitorInit(MonitorHandle* monitor) {
-    OwnedMonitorInit* owned = OwnedInitOf(monitor);
-    if (monitor->monitorInit == &owned->init && owned->ownRoot != nullptr) {
-        RegCloseKey(owned->ownRoot);
-        owned->ownRoot = nullptr;
+    if (monitor->ownedRoot != nullptr) {
+        RegCloseKey(monitor->ownedRoot);
+        monitor->ownedRoot = nullptr;
     }
 }
 
@@ -93,9 +87,7 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
         pMonitorInit->pMonitorReg = shim;
         pMonitorInit->hSpooler = nullptr;
     }
-    // The handle and, right after it, the monitor's own copy of the MONITORINIT.
-    auto* monitor = static_cast<MonitorHandle*>(
-        AllocZeroedMemory(sizeof(MonitorHandle) + sizeof(OwnedMonitorInit)));
+    auto* monitor = static_cast<MonitorHandle*>(AllocZeroedMemory(sizeof(MonitorHandle)));
     if (monitor == nullptr) {
         return nullptr;
     }

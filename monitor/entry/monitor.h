@@ -16,13 +16,19 @@ struct PortRecord;
 struct XcvHandle;
 
 struct MonitorHandle {
-    char signature[4];  // "QLK"
+    char signature[4]; // "QLK"
     MONITORINIT* monitorInit;
     PortRecord* ports;
     XcvHandle* xcvHandles;
     // Port records taken off the port list while the spooler still holds them open or a
     // device-ID worker still runs on them; freed once neither holds (ports/port_record.cpp).
     PortRecord* retiredPorts;
+    // A spooler's MONITORINIT need not outlive InitializePrintMonitor2: Wine's lies on its
+    // stack and Wine closes its registry root as soon as the call returns. monitorInit
+    // points at this copy, which holds, where the root is a registry key of the 8-bit shim,
+    // a handle of the monitor's own to that key (ownedRoot, closed at Shutdown).
+    MONITORINIT ownedInit;
+    HKEY ownedRoot;
 };
 
 // The MONITOR2 table in the published slot order, up to SendRecvBidiDataFromPort.
@@ -40,8 +46,8 @@ struct Monitor2Table {
     BOOL(WINAPI* pfnAddPortEx)(HANDLE, LPWSTR, DWORD, LPBYTE, LPWSTR);
     void* pfnConfigurePort;
     BOOL(WINAPI* pfnDeletePort)(HANDLE, LPWSTR, HWND, LPWSTR);
-    BOOL(WINAPI* pfnGetPrinterDataFromPort)(HANDLE, DWORD, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD,
-                                            LPDWORD);
+    BOOL(WINAPI* pfnGetPrinterDataFromPort)
+    (HANDLE, DWORD, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD, LPDWORD);
     BOOL(WINAPI* pfnSetPortTimeOuts)(HANDLE, LPCOMMTIMEOUTS, DWORD);
     BOOL(WINAPI* pfnXcvOpenPort)(HANDLE, LPCWSTR, ACCESS_MASK, PHANDLE);
     DWORD(WINAPI* pfnXcvDataPort)(HANDLE, LPCWSTR, PBYTE, DWORD, PBYTE, DWORD, PDWORD);
@@ -67,8 +73,8 @@ struct LegacyMonitorTable {
     void* pfnAddPortEx;
     BOOL(WINAPI* pfnConfigurePort)(LPSTR, HWND, LPSTR);
     BOOL(WINAPI* pfnDeletePort)(LPSTR, HWND, LPSTR);
-    BOOL(WINAPI* pfnGetPrinterDataFromPort)(HANDLE, DWORD, LPSTR, LPSTR, DWORD, LPSTR, DWORD,
-                                            LPDWORD);
+    BOOL(WINAPI* pfnGetPrinterDataFromPort)
+    (HANDLE, DWORD, LPSTR, LPSTR, DWORD, LPSTR, DWORD, LPDWORD);
     BOOL(WINAPI* pfnSetPortTimeOuts)(HANDLE, LPCOMMTIMEOUTS, DWORD);
 };
 static_assert(sizeof(LegacyMonitorTable) == 56, "legacy MONITOR has fourteen slots");

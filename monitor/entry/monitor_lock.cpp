@@ -13,6 +13,10 @@ void MonitorLockInitialize() {
     }
 }
 
-void MonitorLockEnter() { EnterCriticalSection(&monitorLock); }
+void MonitorLockEnter() {
+    EnterCriticalSection(&monitorLock);
+}
 
-void MonitorLockLeave() { LeaveCriticalSection(&monitorLock); }
+void MonitorLockLeave() {
+    LeaveCriticalSection(&monitorLock);
+}

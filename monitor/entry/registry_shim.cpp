@@ -87,10 +87,28 @@ LONG NarrowAnsi(const wchar_t* text, Bytes* out) {
     return ERROR_SUCCESS;
 }
 
-// Widens length bytes of ANSI text and a terminator into out (capacity characters).
-// Returns the characters written, terminator included; 0, with nothing written, when they
-// do not fit.
-DWORD WidenAnsi(const char* text, size_t length, wchar_t* out, DWORD capacity) {
+// Hands the value data that the 8-bit call returned (received bytes of type) to the
+// caller's buffer of *pcbData bytes. REG_SZ text is widened; every other type is copied
+// as it is. ERROR_MORE_DATA, with *pcbData as it was, when the widened text does not fit.
+LONG DeliverData(DWORD type, const char* data, DWORD received, PBYTE pData, PDWORD pcbData) {
+    if (type == REG_SZ) {
+        DWORD written =
+            WidenAnsiText(data, BoundedLength(data, received), reinterpret_cast<wchar_t*>(pData),
+                          *pcbData / sizeof(wchar_t));
+        if (written == 0) {
+            return ERROR_MORE_DATA;
+        }
+        *pcbData = written * sizeof(wchar_t);
+        return ERROR_SUCCESS;
+    }
+    memcpy(pData, data, received);
+    *pcbData = received;
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+DWORD WidenAnsiText(const char* text, size_t length, wchar_t* out, DWORD capacity) {
     int needed = 0;
     if (length > 0) {
         needed = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
@@ -107,26 +125,6 @@ DWORD WidenAnsi(const char* text, size_t length, wchar_t* out, DWORD capacity) {
     out[needed] = L'\0';
     return static_cast<DWORD>(needed) + 1;
 }
-
-// Hands the value data that the 8-bit call returned (received bytes of type) to the
-// caller's buffer of *pcbData bytes. REG_SZ text is widened; every other type is copied
-// as it is. ERROR_MORE_DATA, with *pcbData as it was, when the widened text does not fit.
-LONG DeliverData(DWORD type, const char* data, DWORD received, PBYTE pData, PDWORD pcbData) {
-    if (type == REG_SZ) {
-        DWORD written = WidenAnsi(data, BoundedLength(data, received),
-                                  reinterpret_cast<wchar_t*>(pData), *pcbData / sizeof(wchar_t));
-        if (written == 0) {
-            return ERROR_MORE_DATA;
-        }
-        *pcbData = written * sizeof(wchar_t);
-        return ERROR_SUCCESS;
-    }
-    memcpy(pData, data, received);
-    *pcbData = received;
-    return ERROR_SUCCESS;
-}
-
-} // namespace
 
 LONG WINAPI ShimCreateKey(HANDLE hcKey, LPCWSTR pszSubKey, DWORD dwOptions, REGSAM samDesired,
                           PSECURITY_ATTRIBUTES pSecurityAttributes, PHANDLE phckResult,
@@ -190,7 +188,7 @@ LONG WINAPI ShimEnumKey(HANDLE hcKey, DWORD dwIndex, LPWSTR pszName, PDWORD pcch
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    *pcchName = WidenAnsi(name.get(), BoundedLength(name.get(), capacity), pszName, capacity);
+    *pcchName = WidenAnsiText(name.get(), BoundedLength(name.get(), capacity), pszName, capacity);
     return ERROR_SUCCESS;
 }
 
@@ -265,7 +263,7 @@ LONG WINAPI ShimEnumValue(HANDLE hcKey, DWORD dwIndex, LPWSTR pszValue, PDWORD p
         return status;
     }
     *pcbValue =
-        WidenAnsi(name.get(), BoundedLength(name.get(), nameCapacity), pszValue, nameCapacity);
+        WidenAnsiText(name.get(), BoundedLength(name.get(), nameCapacity), pszValue, nameCapacity);
     if (wantData) {
         return DeliverData(*type, data.get(), received, pData, pcbData);
     }

@@ -19,6 +19,11 @@
 // A fresh zero-filled table from the global heap, never freed; null when memory is short.
 MONITORREG* CreateRegistryShim();
 
+// Widens length bytes of ANSI (CP_ACP) text and a terminator into out (capacity
+// characters). Returns the characters written, terminator included; 0, with nothing
+// written, when they do not fit.
+DWORD WidenAnsiText(const char* text, size_t length, wchar_t* out, DWORD capacity);
+
 // The ten operations (hSpooler is ignored).
 LONG WINAPI ShimCreateKey(HANDLE hcKey, LPCWSTR pszSubKey, DWORD dwOptions, REGSAM samDesired,
                           PSECURITY_ATTRIBUTES pSecurityAttributes, PHANDLE phckResult,

@@ -9,8 +9,8 @@
 #include "entry/monitor.h"
 #include "hcrp/hcrp_connection.h"
 
-constexpr uint32_t PORT_RECORD_SIGNATURE = 0x5450;  // "PT"
-constexpr uint32_t XCV_HANDLE_SIGNATURE = 0x5843;   // "CX"
+constexpr uint32_t PORT_RECORD_SIGNATURE = 0x5450; // "PT"
+constexpr uint32_t XCV_HANDLE_SIGNATURE = 0x5843;  // "CX"
 constexpr uint32_t PORT_DOC_STARTED = 0x8;
 constexpr size_t MAX_PORT_NAME_LENGTH = 247;
 
@@ -18,7 +18,7 @@ struct PortRecord {
     uint32_t signature;
     uint32_t size;
     PortRecord* next;
-    wchar_t* name;  // points at the name characters stored at the end of this record
+    wchar_t* name; // points at the name characters stored at the end of this record
     HcrpConnection connection;
     uint32_t flags;
     wchar_t* printerName;

@@ -165,6 +165,11 @@ BOOL WINAPI FakeGetDefaultCommConfig(LPCWSTR device, LPCOMMCONFIG config, LPDWOR
     return TRUE;
 }
 
+FARPROC WINAPI FailingGetProcAddress(HMODULE, LPCSTR) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+}
+
 HMODULE WINAPI FailingLoadLibrary(LPCSTR) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -346,6 +351,14 @@ TEST_F(XcvCommands, AddPortPassesOnLoadAndProfileFailures) {
     g_portAdminCalls.loadLibrary = FailingLoadLibrary;
     EXPECT_EQ(Run(admin, L"AddPort", std::wstring(L"P1")), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
     EXPECT_EQ(PortCount(), 0u);
+    // The library loads but has no EnumPortsW: its error, and the library is forgotten.
+    g_portAdminCalls.loadLibrary = LoadLibraryA;
+    g_portAdminCalls.getProcAddress = FailingGetProcAddress;
+    EXPECT_EQ(Run(admin, L"AddPort", std::wstring(L"P1")),
+              static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(g_spoolerPortList.enumPorts, nullptr);
+    EXPECT_EQ(g_spoolerPortList.module, nullptr);
+    EXPECT_EQ(PortCount(), 0u);
     g_spoolerPortList.enumPorts = FakeEnumPortsW;
     // The profile entry cannot be written: the record goes again.
     g_profileFailure = ERROR_ACCESS_DENIED;
@@ -500,13 +513,21 @@ TEST_F(XcvCommands, GetTransmissionRetryTimeoutReportsTheSettingInMilliseconds) 
     EXPECT_EQ(Run(user, L"GetTransmissionRetryTimeout", {}, output, 3, &needed), 122u);
     EXPECT_EQ(needed, 4u);
     EXPECT_EQ(output[0], 0xCC);
-    EXPECT_EQ(Run(user, L"GetTransmissionRetryTimeout", {}, output, 4, &needed), 0u);
-    DWORD value = 0;
-    memcpy(&value, output, 4);
-    DWORD expected = 0;
-    ReadRetryTimeout(monitor, &expected);
-    EXPECT_EQ(value, expected);
-    EXPECT_EQ(output[4], 0xCC);
+    auto timeout = [&]() {
+        DWORD value = 0xDEAD;
+        EXPECT_EQ(Run(user, L"GetTransmissionRetryTimeout", {}, output, 4, &needed), 0u);
+        memcpy(&value, output, 4);
+        return value;
+    };
+    // Missing: the default 45 seconds, written back.
+    EXPECT_EQ(timeout(), 45000u);
+    EXPECT_EQ(StoredText(L"TransmissionRetryTimeout"), L"45");
+    EXPECT_EQ(registry.lastSpooler, kSpoolerSentinel);
+    EXPECT_EQ(output[4], 0xCC) << "4 bytes written";
+    EXPECT_EQ(Run(user, L"ConfigurePortCommandOK", std::wstring(L"30")), 0u);
+    EXPECT_EQ(timeout(), 30000u);
+    EXPECT_EQ(Run(user, L"ConfigurePortCommandOK", std::wstring(L"abc")), 0u);
+    EXPECT_EQ(timeout(), 0u);
 }
 
 TEST_F(XcvCommands, SetPortTimeOutsStoresTheNumberAsText) {
@@ -530,6 +551,8 @@ TEST_F(XcvCommands, SetPortTimeOutsStoresTheNumberAsText) {
 }
 
 TEST_F(XcvCommands, AddPortExTakesTheAddressFromTheName) {
+    std::vector<BYTE> thirty = Utf16(L"30");
+    registry.values[L"TransmissionRetryTimeout"] = thirty;
     PORT_INFO_1W info = {const_cast<LPWSTR>(L"00:0a:95:12:34:56.1")};
     EXPECT_TRUE(table->pfnAddPortEx(hMonitor, nullptr, 1, reinterpret_cast<LPBYTE>(&info),
                                     const_cast<LPWSTR>(L"Prnlink")));
@@ -539,9 +562,7 @@ TEST_F(XcvCommands, AddPortExTakesTheAddressFromTheName) {
     const BYTE address[6] = {0x00, 0x0A, 0x95, 0x12, 0x34, 0x56};
     EXPECT_EQ(memcmp(record->connection.deviceAddress, address, 6), 0);
     EXPECT_EQ(record->connection.controlPsm, 0);
-    DWORD configured = 0;
-    ReadRetryTimeout(monitor, &configured);
-    EXPECT_EQ(record->connection.retryTimeoutMs, configured);
+    EXPECT_EQ(record->connection.retryTimeoutMs, 30000u) << "the configured time-out";
     ASSERT_EQ(g_profileWrites.size(), 1u);
     EXPECT_EQ(g_profileWrites[0].key, L"00:0a:95:12:34:56.1");
     // Level -1 reads the same structure.

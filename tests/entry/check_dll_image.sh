@@ -1,0 +1,47 @@
+#!/bin/sh
+# Checks PRNLINK.DLL as Windows and the spooler see it: exactly the three exports,
+# undecorated; imports of system libraries only (the C++ runtime is linked in), so that the
+# file can be copied into System32 as it is; and the C runtime's start-up code as the entry
+# point, so that global objects are constructed at load and destroyed at unload before
+# DllEntryPoint runs for each reason.
+# Usage: check_dll_image.sh OBJDUMP NM PRNLINK.DLL
+set -eu
+objdump="$1"
+nm="$2"
+dll="$3"
+failed=0
+fail() {
+    echo "FAIL: $*"
+    failed=1
+}
+
+dump=$("$objdump" -p "$dll")
+
+exports=$(printf '%s\n' "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    sed -n 's/^[[:space:]]*\[ *[0-9]*\][[:space:]]*//p' | sort | tr '\n' ' ')
+if [ "$exports" != "DllEntryPoint InitializeMonitorEx InitializePrintMonitor2 " ]; then
+    fail "exports are '$exports'"
+fi
+
+imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
+[ -n "$imports" ] || fail "no imports found"
+for library in $imports; do
+    case "$library" in
+    kernel32.dll | user32.dll | advapi32.dll | gdi32.dll | winspool.drv | msvcrt.dll | \
+        ntdll.dll | version.dll | shell32.dll | ole32.dll | oleaut32.dll | comctl32.dll | \
+        comdlg32.dll | ws2_32.dll | shlwapi.dll) ;;
+    *) fail "imports $library, which is not a system library" ;;
+    esac
+done
+
+base=$(printf '%s\n' "$dump" | sed -n 's/^ImageBase[[:space:]]*//p')
+entry=$(printf '%s\n' "$dump" | sed -n 's/^AddressOfEntryPoint[[:space:]]*//p')
+address=$(printf '%08x' $((0x$base + 0x$entry)))
+symbols=$("$nm" "$dll" | awk -v a="$address" '$1 == a { print $3 }' | tr '\n' ' ')
+case "$symbols" in
+*DllMainCRTStartup*) ;;
+*) fail "entry point $address is '$symbols', not the C runtime's DllMainCRTStartup" ;;
+esac
+
+[ "$failed" -eq 0 ] && echo "PRNLINK.DLL: exports, imports and entry point as expected"
+exit "$failed"
