@@ -3,6 +3,7 @@
 // time once the vendor's stack process Tarnwick.exe is found running.
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include "hcrp/qorlib_abi.h"
 
@@ -23,7 +24,24 @@ class StackBinding {
     QorlConnectFn qorlConnect;
     QorlDisconnectFn qorlDisconnect;
     QorlSendDataFn qorlSendData;
+
+  private:
+    int UnloadHeld();
+
+    // Keeps LoadQORLIB and Unload from running at the same time on two threads. A leaf
+    // lock: nothing else is taken while it is held (the loader's lock aside).
+    CRITICAL_SECTION bindingLock;
 };
 
 // Constructed when the monitor library is loaded, destroyed when it is unloaded.
 extern StackBinding g_stackBinding;
+
+// The process snapshot calls, with the 8-bit process entry. Tests replace them to present
+// process lists that a running system cannot produce (full paths, truncated entries).
+struct ProcessSnapshotApi {
+    HANDLE(WINAPI* createSnapshot)(DWORD flags, DWORD processId);
+    BOOL(WINAPI* first)(HANDLE snapshot, tagPROCESSENTRY32* entry);
+    BOOL(WINAPI* next)(HANDLE snapshot, tagPROCESSENTRY32* entry);
+    BOOL(WINAPI* close)(HANDLE snapshot);
+};
+extern ProcessSnapshotApi g_processSnapshotApi;

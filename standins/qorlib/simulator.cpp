@@ -53,6 +53,7 @@ struct Printer;
 
 struct Channel {
     uint32_t id;
+    ChannelDescriptor* descriptor;
     uint16_t handle;
     uint32_t kind; // QORLSIM_CONTROL or QORLSIM_DATA
     ChannelCallback callback;
@@ -99,7 +100,9 @@ struct Registration {
 };
 
 struct Pending {
-    uint32_t channelId; // 0: delivered whatever the channel's state
+    uint32_t channelId;
+    bool force; // delivered although the channel is gone (the printer's own close)
+    ChannelDescriptor* descriptor;
     ChannelCallback callback;
     std::vector<uint8_t> event;
 };
@@ -110,6 +113,8 @@ struct State {
     std::condition_variable idle; // WaitIdle / Reset: nothing in flight
     bool started = false;
     bool inFlight = false;
+    uint32_t inFlightChannel = 0;
+    ChannelDescriptor* inFlightDescriptor = nullptr;
     DWORD dispatcherThreadId = 0;
     std::map<uint64_t, std::unique_ptr<Printer>> printers;
     std::map<uint16_t, std::unique_ptr<Channel>> channels;
@@ -184,10 +189,22 @@ FILE* OpenNumbered(const std::string& dir, const uint8_t* address, const char* e
     return nullptr;
 }
 
+// Capture timestamps: wall-clock time at the first use plus the steady clock since then.
+uint64_t CaptureTimeUs() {
+    static const uint64_t base = [] {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        uint64_t ticks = static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+        return ticks / 10 - 11644473600ull * 1000000 - NowUs(); // 1601 -> 1970
+    }();
+    return base + NowUs();
+}
+
 void PcapWrite(Printer* p, uint32_t direction, const std::vector<uint8_t>& h4) {
     if (p->pcap != nullptr) {
-        std::vector<uint8_t> record = PcapRecord(NowUs() + 1000000, direction, h4);
+        std::vector<uint8_t> record = PcapRecord(CaptureTimeUs(), direction, h4);
         std::fwrite(record.data(), 1, record.size(), p->pcap);
+        std::fflush(p->pcap);
     }
 }
 
@@ -249,7 +266,7 @@ std::vector<uint8_t> MakeEvent(uint8_t type, const Channel* c, const void* conte
 
 void Schedule(Channel* c, uint64_t dueUs, std::vector<uint8_t> event, bool force) {
     // Events of one channel keep their order unless a fault delays one of them on purpose.
-    Pending p{force ? 0u : c->id, c->callback, std::move(event)};
+    Pending p{c->id, force, c->descriptor, c->callback, std::move(event)};
     g_state->pending.emplace(dueUs, std::move(p));
     g_state->wake.notify_all();
 }
@@ -309,19 +326,43 @@ void DispatcherMain() {
         Pending p = std::move(first->second);
         g_state->pending.erase(first);
         // A channel closed by the client hears nothing more from it.
-        if (p.channelId != 0 && !ChannelOpen(p.channelId)) {
+        if (!p.force && !ChannelOpen(p.channelId)) {
             continue;
         }
         if (p.callback == nullptr) {
             continue;
         }
         g_state->inFlight = true;
+        g_state->inFlightChannel = p.channelId;
+        g_state->inFlightDescriptor = p.descriptor;
         guard.unlock();
         p.callback(reinterpret_cast<const ChannelEvent*>(p.event.data()));
         guard.lock();
         g_state->inFlight = false;
+        g_state->inFlightChannel = 0;
+        g_state->inFlightDescriptor = nullptr;
         g_state->idle.notify_all();
     }
+}
+
+// Drops the events not yet delivered for a channel (or a descriptor) and waits for one being
+// delivered to finish, so that the caller may free what the callback uses once this returns.
+// A call from inside a callback does not wait for itself.
+void Quiesce(std::unique_lock<std::mutex>* guard, uint32_t channelId,
+             ChannelDescriptor* descriptor) {
+    for (auto it = g_state->pending.begin(); it != g_state->pending.end();) {
+        bool match = (channelId != 0 && it->second.channelId == channelId) ||
+                     (descriptor != nullptr && it->second.descriptor == descriptor);
+        it = match ? g_state->pending.erase(it) : std::next(it);
+    }
+    if (GetCurrentThreadId() == g_state->dispatcherThreadId) {
+        return;
+    }
+    g_state->idle.wait(*guard, [&] {
+        return !g_state->inFlight ||
+               ((channelId == 0 || g_state->inFlightChannel != channelId) &&
+                (descriptor == nullptr || g_state->inFlightDescriptor != descriptor));
+    });
 }
 
 // ---- channels -----------------------------------------------------------------------------
@@ -589,10 +630,20 @@ __declspec(dllexport) int __cdecl QORL_Register(ChannelDescriptor* descriptor) {
     return 0;
 }
 
+// After it returns, the descriptor's callback is not called again.
 __declspec(dllexport) int __cdecl QORL_Unregister(ChannelDescriptor* descriptor) {
-    std::lock_guard<std::mutex> guard(g_state->lock);
+    std::unique_lock<std::mutex> guard(g_state->lock);
     EnsureStarted();
-    return g_state->registrations.erase(descriptor) ? 0 : 1;
+    if (g_state->registrations.erase(descriptor) == 0) {
+        return 1;
+    }
+    for (auto& entry : g_state->channels) {
+        if (entry.second->descriptor == descriptor) {
+            entry.second->callback = nullptr; // the channel stays, silent
+        }
+    }
+    Quiesce(&guard, 0, descriptor);
+    return 0;
 }
 
 __declspec(dllexport) int __cdecl QORL_Connect(ChannelDescriptor* descriptor, uint16_t psm,
@@ -629,6 +680,7 @@ __declspec(dllexport) int __cdecl QORL_Connect(ChannelDescriptor* descriptor, ui
     g_state->nextHandle = static_cast<uint16_t>(handle + 1);
     std::unique_ptr<Channel> c(new Channel);
     c->id = g_state->nextChannelId++;
+    c->descriptor = descriptor;
     c->handle = handle;
     c->kind = kind;
     c->callback = reg->second.callback;
@@ -682,14 +734,17 @@ __declspec(dllexport) int __cdecl QORL_Connect(ChannelDescriptor* descriptor, ui
     return 0;
 }
 
+// After it returns, no event of that channel is delivered any more.
 __declspec(dllexport) int __cdecl QORL_Disconnect(uint16_t handle) {
-    std::lock_guard<std::mutex> guard(g_state->lock);
+    std::unique_lock<std::mutex> guard(g_state->lock);
     EnsureStarted();
     Channel* c = FindChannel(handle);
     if (c == nullptr) {
         return 1;
     }
+    uint32_t id = c->id;
     CloseChannel(c, false, 0);
+    Quiesce(&guard, id, nullptr);
     return 0;
 }
 
@@ -769,6 +824,7 @@ __declspec(dllexport) int QorlSim_LoadConfig(const char* path) {
 
 __declspec(dllexport) const char* QorlSim_LastError(void) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     static std::string copy;
     copy = g_state->lastError;
     return copy.c_str();
@@ -809,6 +865,7 @@ __declspec(dllexport) int QorlSim_SetFault(const uint8_t* address, const QorlSim
 
 __declspec(dllexport) int QorlSim_ClearFaults(const uint8_t* address) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     if (address == nullptr) {
         g_state->globalFaults.clear();
         return 0;
@@ -823,6 +880,7 @@ __declspec(dllexport) int QorlSim_ClearFaults(const uint8_t* address) {
 
 __declspec(dllexport) int QorlSim_SetStatus(const uint8_t* address, uint8_t lptStatus) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -834,6 +892,7 @@ __declspec(dllexport) int QorlSim_SetStatus(const uint8_t* address, uint8_t lptS
 __declspec(dllexport) int32_t
     QorlSim_GetSink(const uint8_t* address, uint32_t offset, void* buffer, uint32_t capacity) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -850,6 +909,7 @@ __declspec(dllexport) int32_t
 
 __declspec(dllexport) int QorlSim_ClearSink(const uint8_t* address) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -863,6 +923,7 @@ __declspec(dllexport) int QorlSim_GetStats(const uint8_t* address, QorlSimStats*
         return -1;
     }
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -879,6 +940,7 @@ __declspec(dllexport) int QorlSim_GetStats(const uint8_t* address, QorlSimStats*
 
 __declspec(dllexport) int32_t QorlSim_GetLogCount(const uint8_t* address) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     return p == nullptr ? -1 : static_cast<int32_t>(p->log.size());
 }
@@ -887,6 +949,7 @@ __declspec(dllexport) int QorlSim_GetLogEntry(const uint8_t* address, uint32_t i
                                               QorlSimLogEntry* entry, void* bytes,
                                               uint32_t capacity) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr || index >= p->log.size()) {
         return -1;
@@ -907,6 +970,7 @@ __declspec(dllexport) int QorlSim_SendUnsolicited(const uint8_t* address, uint32
         return -1;
     }
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -927,6 +991,7 @@ __declspec(dllexport) int QorlSim_QueueBackChannel(const uint8_t* address, const
         return -1;
     }
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
@@ -939,6 +1004,7 @@ __declspec(dllexport) int QorlSim_QueueBackChannel(const uint8_t* address, const
 __declspec(dllexport) int QorlSim_DropChannel(const uint8_t* address, uint32_t channels,
                                               uint8_t eventType) {
     std::lock_guard<std::mutex> guard(g_state->lock);
+    EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;

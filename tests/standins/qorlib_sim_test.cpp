@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <string>
 
 #include "sim_client.h"
@@ -454,6 +456,239 @@ TEST_F(SimStackTest, OddInputFromTheClientNeverCrashes) {
     EXPECT_EQ(-1, QorlSim_SendUnsolicited(kAddress, 7, "x", 1));
     EXPECT_EQ(-1, QorlSim_LoadConfig(nullptr));
     EXPECT_EQ(-1, QorlSim_LoadConfig("C:\\no\\such\\file.conf"));
+}
+
+} // namespace
+
+namespace {
+
+std::string TempPath(const char* name) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return std::string(temp) + name;
+}
+
+TEST_F(SimStackTest, ConfigurationFileAddsPrintersOutputsAndFaults) {
+    std::string dir = TempPath("qorlib_config_test");
+    CreateDirectoryA(dir.c_str(), nullptr);
+    DeleteFileA((dir + "\\0a0b0c0d0e0f-1.prn").c_str());
+    std::string path = dir + "\\printers.conf";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fprintf(f,
+                 "[output]\nsinkdir = %s\n\n"
+                 "[printer]\naddress = 0a:0b:0c:0d:0e:0f\nname = Office\n"
+                 "deviceid = MFG:Acme;MDL:Office;\ncredit = fixed:100\nlinkrate = 0\n"
+                 "fault = response-lost pdu=5 count=1\n"
+                 "fault = register-refused value=3 count=1\n"
+                 "[printer]\naddress = 0a:0b:0c:0d:0e:10\nstatus = off\n",
+                 dir.c_str());
+    std::fclose(f);
+    ASSERT_EQ(2, QorlSim_LoadConfig(path.c_str())) << QorlSim_LastError();
+    const uint8_t office[6] = {0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f};
+    const uint8_t off[6] = {0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x10};
+    QorlSimStats s{};
+    ASSERT_EQ(0, QorlSim_GetStats(off, &s));
+    EXPECT_EQ(0x38, s.lptStatus);
+
+    SimClient client(office);
+    EXPECT_EQ(3, QORL_Register(&client.control)); // the global fault, once
+    SeenEvent e;
+    ASSERT_EQ(0, client.Open(QORLSIM_CONTROL));
+    ASSERT_TRUE(client.Next(QORLSIM_CONTROL, &e));
+    ASSERT_EQ(0, client.Open(QORLSIM_DATA));
+    ASSERT_TRUE(client.Next(QORLSIM_DATA, &e));
+    EXPECT_TRUE(client.Transact(Pdu(5, 1, {}), 200).empty());
+    EXPECT_EQ(Pdu(2, 2, {0, 1, 0, 0, 0, 100}), client.Transact(Pdu(2, 2, {})));
+    EXPECT_EQ(0, QORL_SendData(client.handle(QORLSIM_DATA), "hello", 5));
+    QORL_Disconnect(client.handle(QORLSIM_DATA));
+    char text[8] = {};
+    if (FILE* job = std::fopen((dir + "\\0a0b0c0d0e0f-1.prn").c_str(), "rb")) {
+        std::fread(text, 1, 5, job);
+        std::fclose(job);
+    }
+    EXPECT_STREQ("hello", text);
+
+    // A bad file is refused with the place of the error, and adds nothing.
+    f = std::fopen(path.c_str(), "wb");
+    std::fprintf(f, "[printer]\naddress = 01:02:03:04:05:06\nspeed = fast\n");
+    std::fclose(f);
+    EXPECT_EQ(-1, QorlSim_LoadConfig(path.c_str()));
+    EXPECT_NE(nullptr, std::strstr(QorlSim_LastError(), "line 3: bad number 'fast'"));
+    const uint8_t absent[6] = {1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(-1, QorlSim_GetStats(absent, &s));
+}
+
+TEST_F(SimStackTest, TheLinkRateSlowsTheDataChannel) {
+    config.linkRate = 210000; // bits per second
+    config.creditPolicy = QORLSIM_CREDIT_FIXED;
+    Add();
+    SimClient client(kAddress);
+    OpenBoth(&client);
+    std::vector<uint8_t> piece(663); // 672 bytes on the air with the headers
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 25; i++) {
+        ASSERT_EQ(0, QORL_SendData(client.handle(QORLSIM_DATA), piece.data(), 663));
+    }
+    // 25 * 672 * 8 bits at 210000 bit/s take 640 ms at least.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600));
+}
+
+TEST(TarnwickProcess, RunsUntilToldToStop) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path);
+    dir = dir.substr(0, dir.find_last_of('\\') + 1);
+    std::string exe = dir + "Tarnwick.exe";
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION running{};
+    std::string command = "\"" + exe + "\"";
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &running));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(running.hProcess, 500));
+    PROCESS_INFORMATION stopper{};
+    std::string stopCommand = command + " --stop";
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), &stopCommand[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &stopper));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(running.hProcess, 5000));
+    WaitForSingleObject(stopper.hProcess, 5000);
+    DWORD code = 99;
+    GetExitCodeProcess(running.hProcess, &code);
+    EXPECT_EQ(0u, code);
+    TerminateProcess(running.hProcess, 1); // in case it did not stop
+    for (PROCESS_INFORMATION* pi : {&running, &stopper}) {
+        CloseHandle(pi->hThread);
+        CloseHandle(pi->hProcess);
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(SimExampleConfiguration, TheShippedExampleLoads) {
+    QorlSim_Reset();
+    ASSERT_EQ(2, QorlSim_LoadConfig(QORLIB_EXAMPLE_CONFIG)) << QorlSim_LastError();
+    const uint8_t paperOut[6] = {0x00, 0x1b, 0xdc, 0x0f, 0x10, 0x02};
+    QorlSimStats s{};
+    EXPECT_EQ(0, QorlSim_GetStats(paperOut, &s));
+    EXPECT_EQ(QORLSIM_LPT_READY, s.lptStatus);
+    QorlSim_Reset();
+}
+
+} // namespace
+
+namespace {
+
+// Run in a child process with QORLIB_CONFIG set: the library has read the file by the time
+// of its first call.
+TEST(SimStartupConfiguration, ChildSeesThePrintersOfTheFile) {
+    char value[MAX_PATH];
+    if (GetEnvironmentVariableA("QORLIB_CONFIG", value, MAX_PATH) == 0) {
+        GTEST_SKIP() << "runs only as the child of ReadsTheFileNamedInTheEnvironment";
+    }
+    const uint8_t healthy[6] = {0x00, 0x1b, 0xdc, 0x0f, 0x10, 0x01};
+    QorlSimStats s{};
+    EXPECT_EQ(0, QorlSim_GetStats(healthy, &s));
+}
+
+TEST(SimStartupConfiguration, ReadsTheFileNamedInTheEnvironment) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string command = std::string("\"") + path +
+                          "\" --gtest_filter=SimStartupConfiguration.ChildSeesThePrintersOfTheFile";
+    ASSERT_TRUE(SetEnvironmentVariableA("QORLIB_CONFIG", QORLIB_EXAMPLE_CONFIG));
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION child{};
+    BOOL started = CreateProcessA(path, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &si, &child);
+    SetEnvironmentVariableA("QORLIB_CONFIG", nullptr);
+    ASSERT_TRUE(started);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(child.hProcess, 30000));
+    DWORD code = 99;
+    GetExitCodeProcess(child.hProcess, &code);
+    EXPECT_EQ(0u, code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+}
+
+} // namespace
+
+namespace {
+
+// Several clients at once, each with its own printer, while the printers speak first and
+// drop channels: no crash, no deadlock, and every byte accepted is in the right sink.
+TEST(SimConcurrency, ClientsPrintersAndFaultsTogether) {
+    QorlSim_Reset();
+    const int kClients = 4;
+    std::vector<std::thread> threads;
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    for (int i = 0; i < kClients; i++) {
+        QorlSimPrinterConfig c;
+        QorlSim_DefaultPrinterConfig(&c);
+        c.address[5] = static_cast<uint8_t>(0x40 + i);
+        c.linkRate = 0;
+        c.latencyUs = 0;
+        c.creditPolicy = QORLSIM_CREDIT_FIXED;
+        ASSERT_EQ(0, QorlSim_AddPrinter(&c));
+    }
+    for (int i = 0; i < kClients; i++) {
+        threads.emplace_back([i, &rounds] {
+            uint8_t address[6] = {0, 0, 0, 0, 0, static_cast<uint8_t>(0x40 + i)};
+            for (int round = 0; round < 30; round++) {
+                SimClient client(address);
+                SeenEvent e;
+                if (client.Open(QORLSIM_CONTROL) != 0 || !client.Next(QORLSIM_CONTROL, &e)) {
+                    continue;
+                }
+                if (client.Open(QORLSIM_DATA) == 0 && client.Next(QORLSIM_DATA, &e)) {
+                    client.Transact(Pdu(2, static_cast<uint16_t>(round), {}), 200);
+                    uint8_t piece[100];
+                    std::memset(piece, i, sizeof(piece));
+                    QORL_SendData(client.handle(QORLSIM_DATA), piece, sizeof(piece));
+                }
+                QORL_Disconnect(client.handle(QORLSIM_DATA));
+                QORL_Disconnect(client.handle(QORLSIM_CONTROL));
+                rounds++;
+            }
+        });
+    }
+    std::thread mischief([&stop] {
+        int n = 0;
+        while (!stop) {
+            uint8_t address[6] = {0, 0, 0, 0, 0, static_cast<uint8_t>(0x40 + n % kClients)};
+            QorlSim_SendUnsolicited(address, QORLSIM_CONTROL, "\x00\x05\x12\x34\x00\x00", 6);
+            if (n % 7 == 0) {
+                QorlSim_DropChannel(address, QORLSIM_DATA, EVENT_CLOSED);
+            }
+            n++;
+            Sleep(1);
+        }
+    });
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    stop = true;
+    mischief.join();
+    EXPECT_EQ(kClients * 30, rounds.load());
+    EXPECT_EQ(0, QorlSim_WaitIdle(5000));
+    for (int i = 0; i < kClients; i++) {
+        uint8_t address[6] = {0, 0, 0, 0, 0, static_cast<uint8_t>(0x40 + i)};
+        std::vector<uint8_t> sink(30 * 100);
+        int32_t total = QorlSim_GetSink(address, 0, sink.data(), 30 * 100);
+        ASSERT_GE(total, 0);
+        ASSERT_LE(total, 30 * 100);
+        sink.resize(static_cast<size_t>(total));
+        EXPECT_EQ(std::vector<uint8_t>(sink.size(), static_cast<uint8_t>(i)), sink);
+        QorlSimStats s{};
+        QorlSim_GetStats(address, &s);
+        EXPECT_EQ(0u, s.openChannels);
+        EXPECT_EQ(static_cast<uint32_t>(total), s.creditUsed);
+    }
+    QorlSim_Reset();
 }
 
 } // namespace

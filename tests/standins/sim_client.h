@@ -38,6 +38,14 @@ class SimClient {
         Fill(&data, &SimClient::OnData, 0x1003, 1024, 512);
     }
 
+    // Once unregistered, the library calls neither callback again.
+    ~SimClient() {
+        QORL_Unregister(&control);
+        QORL_Unregister(&data);
+    }
+    SimClient(const SimClient&) = delete;
+    SimClient& operator=(const SimClient&) = delete;
+
     // Registers and connects one channel; returns the library's result.
     int Open(uint32_t which) {
         ChannelDescriptor* d = which == QORLSIM_CONTROL ? &control : &data;
