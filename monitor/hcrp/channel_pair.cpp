@@ -71,14 +71,25 @@ void HandleChannelEvent(const ChannelEvent* event, bool isData) {
         SetEvent(side.connected);
         return;
     case EVENT_CLOSED:
+    case EVENT_DISCONNECTED: {
+        // An event naming another handle than the channel's present one belongs to a channel
+        // already replaced by a new connection and must not close that one.
+        const uint16_t current = side.channel->handle;
+        if (event->handle != 0 && current != 0 && event->handle != current) {
+            return;
+        }
         side.channel->handle = 0;
         connection->ClearFlags(side.bit);
+        if (event->type == EVENT_DISCONNECTED) {
+            SetEvent(side.disconnected);
+        }
+        // A response wait would otherwise sit out its full 10 s on a channel that is gone,
+        // holding MonitorLock; woken, it finds the channel closed.
+        if (!side.isData) {
+            SetEvent(connection->controlReceived);
+        }
         return;
-    case EVENT_DISCONNECTED:
-        side.channel->handle = 0;
-        connection->ClearFlags(side.bit);
-        SetEvent(side.disconnected);
-        return;
+    }
     case EVENT_DATA:
         if ((connection->channelFlags & side.bit) == 0) {
             return;
@@ -158,6 +169,14 @@ int HcrpConnection::Connect() {
 
     SetFlags(CONTROL_OPEN | DATA_OPEN);
     sendCredit = 0;
+    // A channel without a handle now either never reported connected within its 100 ms or
+    // was closed again meanwhile (its close event came before the bits were set above): the
+    // first grant could not reach the printer, and its answer would be awaited for 10 s in
+    // vain. A close that comes after this check clears its bit and ends the wait at once.
+    if (controlChannel.handle == 0 || dataChannel.handle == 0) {
+        Disconnect();
+        return 0;
+    }
     if (CreditGrant(FIRST_CREDIT_GRANT)) {
         return 1;
     }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "fake_library.h"
 #include "hcrp/stack_binding.h"
@@ -112,6 +113,19 @@ TEST_F(ChannelPair, FailedStepsReturnZero) {
     EXPECT_EQ(0, connection->Connect());
     EXPECT_EQ((std::vector<uint16_t>{FAKE_CONTROL_HANDLE, FAKE_DATA_HANDLE}), library->disconnects);
     EXPECT_EQ(0, connection->channelFlags);
+
+    // No connected event (no handle) within the 100 ms: no grant is sent into the void.
+    library->onControlRequest = [](HcrpConnection* c, const Bytes& request) {
+        DeliverControl(c, Response(request, HCRP_STATUS_SUCCESS));
+    };
+    library->reportConnected = false;
+    library->sent.clear();
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(0, connection->Connect());
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    EXPECT_TRUE(library->sent.empty());
+    EXPECT_EQ(0, connection->channelFlags);
+    library->reportConnected = true;
 
     // Library not loadable.
     g_stackBinding.module = nullptr;
@@ -238,6 +252,31 @@ TEST_F(ChannelPair, DisconnectCallsTheLibraryOnlyForOpenChannels) {
     EXPECT_EQ(1, connection->Disconnect());
     EXPECT_TRUE(library->disconnects.empty());
     EXPECT_EQ(0, connection->channelFlags);
+}
+
+TEST_F(ChannelPair, CloseEventOfAReplacedChannelIsIgnored) {
+    DeliverEvent(connection.record, true, EVENT_CONNECTED, 0, 0x51, 0x1003, 1024, 1024);
+    DeliverEvent(connection.record, true, EVENT_DISCONNECTED, 0, 0x50, 0, 0, 0);
+    EXPECT_EQ(DATA_OPEN, static_cast<uint32_t>(connection->channelFlags));
+    EXPECT_EQ(0x51, connection->dataChannel.handle);
+    DeliverEvent(connection.record, true, EVENT_CLOSED, 0, 0x51, 0, 0, 0);
+    EXPECT_EQ(0, connection->channelFlags);
+    EXPECT_EQ(0, connection->dataChannel.handle);
+}
+
+TEST_F(ChannelPair, ControlChannelLossEndsAResponseWaitAtOnce) {
+    connection.MarkOpen();
+    const Bytes request = {0x00, 0x05, 0x00, 0x01, 0x00, 0x00};
+    std::thread printer([&] {
+        Sleep(100);
+        DeliverEvent(connection.record, false, EVENT_CLOSED, 0, FAKE_CONTROL_HANDLE, 0, 0, 0);
+    });
+    uint16_t length = 0;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(RESPONSE_CHANNEL_CLOSED,
+              connection->WaitResponse(request.data(), 0, nullptr, &length));
+    printer.join();
+    EXPECT_LT(GetTickCount() - start, 2000u);
 }
 
 } // namespace

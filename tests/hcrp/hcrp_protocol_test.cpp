@@ -185,33 +185,53 @@ TEST_F(HcrpProtocol, SignalWithoutPacketKeepsWaiting) {
     EXPECT_EQ(0x10, status);
 }
 
-// The one test of the 10 s response time-out: two connections wait side by side, one hears
-// nothing at all, the other only a stray packet.
+// The one test of the 10 s response time-out: three connections wait side by side, one hears
+// nothing at all, one only a stray packet, and one loses its control channel without any
+// signal (the closed channel is reported before the time-out).
 TEST_F(HcrpProtocol, ResponseTimeout) {
-    TestConnection silent;
-    TestConnection stray;
+    TestConnection silent, stray, closed;
     silent.MarkOpen();
     stray.MarkOpen();
+    closed.MarkOpen();
     const Bytes request = {0x00, 0x02, 0x00, 0x01, 0x00, 0x00};
     DeliverControl(stray.record, ResponseFor(0x0002, 0x0000, HCRP_STATUS_SUCCESS));
-    uint16_t silentStatus = 0, strayStatus = 0, length = 0, strayLength = 0;
-    DWORD silentElapsed = 0, strayElapsed = 0;
-    std::thread other([&] {
-        const DWORD start = GetTickCount();
-        strayStatus = stray->WaitResponse(request.data(), 0, nullptr, &strayLength);
-        strayElapsed = GetTickCount() - start;
-    });
-    const DWORD start = GetTickCount();
-    silentStatus = silent->WaitResponse(request.data(), 0, nullptr, &length);
-    silentElapsed = GetTickCount() - start;
-    other.join();
-    EXPECT_EQ(RESPONSE_TIMEOUT, silentStatus);
-    EXPECT_EQ(RESPONSE_MISMATCH, strayStatus);
+    struct Waiter {
+        TestConnection* connection;
+        uint16_t status;
+        DWORD elapsed;
+    } waiters[] = {{&silent, 0, 0}, {&stray, 0, 0}, {&closed, 0, 0}};
+    std::vector<std::thread> threads;
+    for (Waiter& waiter : waiters) {
+        threads.emplace_back([&waiter, &request] {
+            uint16_t length = 0;
+            const DWORD start = GetTickCount();
+            waiter.status = (*waiter.connection)->WaitResponse(request.data(), 0, nullptr, &length);
+            waiter.elapsed = GetTickCount() - start;
+        });
+    }
+    Sleep(200);
+    closed->ClearFlags(CONTROL_OPEN);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(RESPONSE_TIMEOUT, waiters[0].status);
+    EXPECT_EQ(RESPONSE_MISMATCH, waiters[1].status);
     EXPECT_EQ(0u, QueueLength(stray->controlQueue));
-    EXPECT_GE(silentElapsed, 9900u);
-    EXPECT_LT(silentElapsed, 12000u);
-    EXPECT_GE(strayElapsed, 9900u);
-    EXPECT_LT(strayElapsed, 12000u);
+    EXPECT_EQ(RESPONSE_CHANNEL_CLOSED, waiters[2].status);
+    for (const Waiter& waiter : waiters) {
+        EXPECT_GE(waiter.elapsed, 9900u);
+        EXPECT_LT(waiter.elapsed, 12000u);
+    }
+}
+
+TEST_F(HcrpProtocol, FailedWaitIsAFailureStatus) {
+    const Bytes request = {0x00, 0x05, 0x00, 0x01, 0x00, 0x00};
+    const HANDLE event = connection->controlReceived;
+    connection->controlReceived = nullptr;
+    uint16_t length = 0;
+    const uint16_t status = connection->WaitResponse(request.data(), 0, nullptr, &length);
+    connection->controlReceived = event;
+    EXPECT_EQ(RESPONSE_WAIT_FAILED, status);
 }
 
 TEST_F(HcrpProtocol, CreditRequestTakesOnlyAWholeCreditValue) {
