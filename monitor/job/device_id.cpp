@@ -123,7 +123,7 @@ DWORD WINAPI DeviceIdWorker(LPVOID parameter) {
     if (!g_stackBinding.LoadQORLIB()) {
         return 0;
     }
-    if (!record->connection.IsConnected() && !record->connection.Connect()) {
+    if (!EnsureConnected(record)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }

@@ -36,6 +36,17 @@ bool PrinterReady() {
     return info != nullptr && info->Status == 0;
 }
 
+// Binds the stack; on failure the caller's last error is left as it was (the binding's own
+// registry and process lookups leave codes that say nothing to the spooler).
+bool BindStack() {
+    DWORD error = GetLastError();
+    if (g_stackBinding.LoadQORLIB()) {
+        return true;
+    }
+    SetLastError(error);
+    return false;
+}
+
 BOOL StartDocFailure(PortRecord* record, DWORD error) {
     MonitorLockLeave();
     ReleasePrinterName(record);
@@ -51,6 +62,19 @@ PortRecord* PortFromHandle(HANDLE hPort) {
         return nullptr;
     }
     return record;
+}
+
+bool EnsureConnected(PortRecord* record) {
+    HcrpConnection& connection = record->connection;
+    if (connection.IsConnected()) {
+        return true;
+    }
+    // Half a pair (the printer closed one channel) would make Connect answer at once without
+    // acting, and no write could ever go out: close what is left and connect afresh.
+    if (connection.channelFlags != 0) {
+        connection.Disconnect();
+    }
+    return connection.Connect() != 0;
 }
 
 void ClosePortPrinter(PortRecord* record) {
@@ -115,7 +139,7 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD, 
         ClosePortPrinter(record);
         return StartDocFailure(record, ERROR_OPEN_FAILED);
     }
-    if (!record->connection.Connect()) {
+    if (!EnsureConnected(record)) {
         ClosePortPrinter(record);
         return StartDocFailure(record, ERROR_OPEN_FAILED);
     }
@@ -141,10 +165,10 @@ BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
         return FALSE;
     }
     MonitorLockGuard lock;
-    if (!g_stackBinding.LoadQORLIB()) {
+    if (!BindStack()) {
         return FALSE;
     }
-    if (!record->connection.IsConnected() && !record->connection.Connect()) {
+    if (!EnsureConnected(record)) {
         SetLastError(ERROR_OPEN_FAILED);
         return FALSE;
     }
@@ -178,11 +202,11 @@ BOOL WINAPI ReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRe
         return FALSE;
     }
     MonitorLockGuard lock;
-    if (!g_stackBinding.LoadQORLIB()) {
+    if (!BindStack()) {
         return FALSE;
     }
     BOOL result = FALSE;
-    if (!record->connection.IsConnected() && !record->connection.Connect()) {
+    if (!EnsureConnected(record)) {
         SetLastError(ERROR_OPEN_FAILED);
     } else if (UpdatePortStatus(record)) {
         uint32_t count = 0;

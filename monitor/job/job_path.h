@@ -18,5 +18,8 @@ BOOL ResetPortJob(PortRecord* record);
 // it away from a job in progress. Called with MonitorLock held.
 void ReleaseStackIfIdle(PortRecord* record);
 
+// Makes sure both channels are open, closing half a pair first. Called with MonitorLock held.
+bool EnsureConnected(PortRecord* record);
+
 // Closes the port's printer handle if it holds one and forgets it.
 void ClosePortPrinter(PortRecord* record);
