@@ -1,0 +1,363 @@
+// prnlink.exe run as a user runs it: a separate process in the test prefix, with the
+// simulated stack's printers named by a configuration file, HCRPDB.txt listing them, and
+// Tarnwick.exe running or not. Checks what it prints and its exit codes.
+
+#include "support/hcrpdb_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct RunResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out;
+    std::string err;
+};
+
+const char kTestDirectory[] = "C:\\prnlink-cli-test";
+const char kConfigPath[] = "C:\\prnlink-cli-test\\printers.conf";
+const char kSinkDirectory[] = "C:\\prnlink-cli-test\\received";
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << bytes;
+    return static_cast<bool>(file);
+}
+
+// Runs prnlink.exe (beside this program) with the given argument text, waiting at most
+// 90 s; standard output and error are collected through files.
+RunResult RunPrnlink(const std::string& arguments) {
+    RunResult run;
+    std::string outPath = std::string(kTestDirectory) + "\\out.txt";
+    std::string errPath = std::string(kTestDirectory) + "\\err.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::string command = "prnlink.exe " + arguments;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        if (WaitForSingleObject(process.hProcess, 90000) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, 5000);
+        }
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    run.out = ReadWholeFile(outPath);
+    run.err = ReadWholeFile(errPath);
+    return run;
+}
+
+::testing::AssertionResult Contains(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "\"" << part << "\" not in:\n" << text;
+}
+
+// The simulated stack process. Tarnwick.exe stops when its named event is signalled.
+class StackProcess {
+  public:
+    bool Start() {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        std::string command = "Tarnwick.exe";
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process_)) {
+            return false;
+        }
+        // Wait until it is listed among the processes (it creates its event first).
+        for (int i = 0; i < 50; ++i) {
+            HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"TarnwickStackStop");
+            if (event != nullptr) {
+                CloseHandle(event);
+                return true;
+            }
+            Sleep(100);
+        }
+        return true;
+    }
+    void Stop() {
+        if (process_.hProcess == nullptr) {
+            return;
+        }
+        HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"TarnwickStackStop");
+        if (event != nullptr) {
+            SetEvent(event);
+        }
+        if (WaitForSingleObject(process_.hProcess, 5000) != WAIT_OBJECT_0) {
+            TerminateProcess(process_.hProcess, 1);
+            WaitForSingleObject(process_.hProcess, 5000);
+        }
+        if (event != nullptr) {
+            ResetEvent(event);
+            CloseHandle(event);
+        }
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+        process_ = PROCESS_INFORMATION{};
+    }
+    ~StackProcess() { Stop(); }
+
+  private:
+    PROCESS_INFORMATION process_ = {};
+};
+
+std::string AddressText(const testsupport::DeviceEntry& entry) {
+    char text[24];
+    std::snprintf(text, sizeof(text), "%02x:%02x:%02x:%02x:%02x:%02x", entry.address[0],
+                  entry.address[1], entry.address[2], entry.address[3], entry.address[4],
+                  entry.address[5]);
+    return text;
+}
+
+std::string SinkFileOf(const testsupport::DeviceEntry& entry, int job) {
+    char text[64];
+    std::snprintf(text, sizeof(text), "%s\\%02x%02x%02x%02x%02x%02x-%d.prn", kSinkDirectory,
+                  entry.address[0], entry.address[1], entry.address[2], entry.address[3],
+                  entry.address[4], entry.address[5], job);
+    return text;
+}
+
+// Printers of the simulated stack, one per HCRPDB.txt record:
+//   Ready      healthy, with a device ID
+//   Off        line status 0x38 (not powered on)
+//   Paper      out of paper from the start
+//   Offline    deselected
+//   Runs Out   runs out of paper after 20000 bytes
+//   Absent     listed in HCRPDB.txt but not known to the stack: out of range
+class PrnlinkCli : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        CreateDirectoryA(kTestDirectory, nullptr);
+        CreateDirectoryA(kSinkDirectory, nullptr);
+        entries_ = {testsupport::MakeEntry(1, "Ready"),    testsupport::MakeEntry(2, "Off"),
+                    testsupport::MakeEntry(3, "Paper"),    testsupport::MakeEntry(4, "Offline"),
+                    testsupport::MakeEntry(5, "Runs Out"), testsupport::MakeEntry(6, "Absent")};
+        std::string config = std::string("[output]\nsinkdir = ") + kSinkDirectory + "\n";
+        const char* extra[] = {
+            "deviceid = MFG:Halden;MDL:LaserLine 2400 BT;CMD:PCL6,POSTSCRIPT;CLS:PRINTER;\n",
+            "status = off\n",
+            "status = paper-out\n",
+            "status = offline\n",
+            "paperOutAfter = 20000\nbuffer = 8192\n",
+        };
+        for (int i = 0; i < 5; ++i) {
+            config += "[printer]\naddress = " + AddressText(entries_[i]) +
+                      "\nname = " + entries_[i].name + "\n" + extra[i];
+        }
+        ASSERT_TRUE(WriteWholeFile(kConfigPath, config));
+        SetEnvironmentVariableA("QORLIB_CONFIG", kConfigPath);
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(testsupport::WriteDatabase(entries_));
+        // A short retry time-out, so that a printer that grants no credit fails quickly.
+        ASSERT_EQ(RunPrnlink("timeout set 1").exitCode, 0u);
+    }
+
+    static std::vector<testsupport::DeviceEntry> entries_;
+};
+
+std::vector<testsupport::DeviceEntry> PrnlinkCli::entries_;
+
+TEST_F(PrnlinkCli, HelpForTheProgramAndEachCommand) {
+    RunResult help = RunPrnlink("--help");
+    EXPECT_EQ(help.exitCode, 0u);
+    for (const char* command : {"ports", "status PORT", "device-id PORT", "print PORT FILE",
+                                "add-port NAME", "delete-port NAME", "timeout get", "--trace"}) {
+        EXPECT_TRUE(Contains(help.out, command));
+    }
+    for (const char* command :
+         {"ports", "status", "device-id", "print", "add-port", "delete-port", "timeout"}) {
+        RunResult one = RunPrnlink(std::string(command) + " --help");
+        EXPECT_EQ(one.exitCode, 0u) << command;
+        EXPECT_TRUE(Contains(one.out, std::string("usage: prnlink ") + command));
+    }
+    RunResult none = RunPrnlink("");
+    EXPECT_EQ(none.exitCode, 2u);
+    RunResult unknown = RunPrnlink("frobnicate");
+    EXPECT_EQ(unknown.exitCode, 2u);
+    EXPECT_TRUE(Contains(unknown.err, "unknown command \"frobnicate\""));
+    RunResult missing = RunPrnlink("print Ready");
+    EXPECT_EQ(missing.exitCode, 2u);
+    EXPECT_TRUE(Contains(missing.err, "usage: prnlink print PORT FILE"));
+}
+
+TEST_F(PrnlinkCli, PortsListsTheDatabaseAndNothingWhenItIsEmpty) {
+    RunResult run = RunPrnlink("ports");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(Contains(run.out, "Ready"));
+    EXPECT_TRUE(Contains(run.out, "Runs Out"));
+    EXPECT_TRUE(Contains(run.out, "Bluetooth Port"));
+    EXPECT_TRUE(Contains(run.out, "Bluetooth Monitor"));
+    EXPECT_TRUE(Contains(run.out, "6 ports"));
+    ASSERT_TRUE(testsupport::WriteDatabase({}));
+    RunResult empty = RunPrnlink("ports");
+    EXPECT_EQ(empty.exitCode, 0u);
+    EXPECT_TRUE(Contains(empty.out, "no ports"));
+}
+
+TEST_F(PrnlinkCli, StatusOfEachKindOfPrinter) {
+    StackProcess stack;
+    ASSERT_TRUE(stack.Start());
+    struct Case {
+        const char* port;
+        DWORD exitCode;
+        const char* shown;
+    } cases[] = {
+        {"Ready", 0, "Ready: ready"},
+        {"Off", 3, "Off: Not Powered On"},
+        {"Paper", 3, "Paper: paper out"},
+        {"Offline", 3, "Offline: offline"},
+    };
+    for (const Case& c : cases) {
+        RunResult run = RunPrnlink(std::string("status \"") + c.port + "\"");
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.port << "\n" << run.out << run.err;
+        EXPECT_TRUE(Contains(run.out, c.shown));
+    }
+    // Listed in HCRPDB.txt, but no such printer answers.
+    RunResult absent = RunPrnlink("status Absent");
+    EXPECT_EQ(absent.exitCode, 1u);
+    EXPECT_TRUE(Contains(absent.err, "ERROR_OPEN_FAILED (110)"));
+    EXPECT_TRUE(Contains(absent.err, "does not answer"));
+    RunResult unknown = RunPrnlink("status Nowhere");
+    EXPECT_EQ(unknown.exitCode, 1u);
+    EXPECT_TRUE(Contains(unknown.err, "no port named \"Nowhere\""));
+    EXPECT_TRUE(Contains(unknown.err, "ERROR_UNKNOWN_PORT (1796)"));
+}
+
+TEST_F(PrnlinkCli, StackNotRunning) {
+    RunResult status = RunPrnlink("status Ready");
+    EXPECT_EQ(status.exitCode, 1u);
+    EXPECT_TRUE(Contains(status.err, "ERROR_OPEN_FAILED (110)"));
+    EXPECT_TRUE(Contains(status.err, "Tarnwick.exe"));
+    RunResult print = RunPrnlink(std::string("print Ready ") + kConfigPath);
+    EXPECT_EQ(print.exitCode, 1u);
+    EXPECT_TRUE(Contains(print.err, "StartDocPort on Ready failed"));
+    EXPECT_TRUE(Contains(print.err, "Tarnwick.exe"));
+    RunResult id = RunPrnlink("device-id Ready --wait 5");
+    EXPECT_EQ(id.exitCode, 1u);
+    EXPECT_TRUE(Contains(id.err, "Tarnwick.exe"));
+    // The monitor's own debug lines say the same.
+    RunResult traced = RunPrnlink("--trace status Ready");
+    EXPECT_TRUE(Contains(traced.err, "LoadQORLIB ERROR Tarnwick is NOT RUNNING"));
+}
+
+TEST_F(PrnlinkCli, DeviceIdAndItsFields) {
+    StackProcess stack;
+    ASSERT_TRUE(stack.Start());
+    RunResult run = RunPrnlink("device-id Ready");
+    EXPECT_EQ(run.exitCode, 0u) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "MFG:Halden;MDL:LaserLine 2400 BT;CMD:PCL6,POSTSCRIPT;"));
+    EXPECT_TRUE(Contains(run.out, "MFG (manufacturer): Halden"));
+    EXPECT_TRUE(Contains(run.out, "MDL (model): LaserLine 2400 BT"));
+    EXPECT_TRUE(Contains(run.out, "CMD (command set): PCL6,POSTSCRIPT"));
+    EXPECT_TRUE(Contains(run.out, "CLS (class): PRINTER"));
+    RunResult absent = RunPrnlink("device-id Absent --wait 3");
+    EXPECT_EQ(absent.exitCode, 1u);
+    EXPECT_TRUE(Contains(absent.err, "no device ID within 3 s"));
+}
+
+TEST_F(PrnlinkCli, PrintDeliversTheFileByteForByte) {
+    StackProcess stack;
+    ASSERT_TRUE(stack.Start());
+    std::string document;
+    for (int i = 0; i < 3000; ++i) {
+        document += "line " + std::to_string(i) + " of the test document\n";
+    }
+    std::string path = std::string(kTestDirectory) + "\\document.txt";
+    ASSERT_TRUE(WriteWholeFile(path, document));
+    DeleteFileA(SinkFileOf(entries_[0], 1).c_str());
+    RunResult run = RunPrnlink("print Ready " + path);
+    EXPECT_EQ(run.exitCode, 0u) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "100%"));
+    EXPECT_TRUE(Contains(run.out, "sent "));
+    EXPECT_TRUE(Contains(run.out, "Ready: ready"));
+    EXPECT_EQ(ReadWholeFile(SinkFileOf(entries_[0], 1)), document);
+
+    RunResult missing = RunPrnlink(std::string("print Ready ") + kTestDirectory + "\\nothing.txt");
+    EXPECT_EQ(missing.exitCode, 1u);
+    EXPECT_TRUE(Contains(missing.err, "ERROR_FILE_NOT_FOUND (2)"));
+}
+
+TEST_F(PrnlinkCli, PrintFailuresSayWhy) {
+    StackProcess stack;
+    ASSERT_TRUE(stack.Start());
+    std::string document(100000, 'x');
+    std::string path = std::string(kTestDirectory) + "\\long.txt";
+    ASSERT_TRUE(WriteWholeFile(path, document));
+    // Out of paper before the job: the document does not start.
+    RunResult paper = RunPrnlink("print Paper " + path);
+    EXPECT_EQ(paper.exitCode, 1u);
+    EXPECT_TRUE(Contains(paper.err, "not ready: paper out"));
+    // Off: the same path, another status.
+    RunResult off = RunPrnlink("print Off " + path);
+    EXPECT_EQ(off.exitCode, 1u);
+    EXPECT_TRUE(Contains(off.err, "not ready: Not Powered On"));
+    // Out of paper mid-job: WritePort fails once the credit wait has timed out, and the
+    // fresh status says why.
+    RunResult runsOut = RunPrnlink("print \"Runs Out\" " + path);
+    EXPECT_EQ(runsOut.exitCode, 1u) << runsOut.out << runsOut.err;
+    EXPECT_TRUE(Contains(runsOut.err, "WritePort failed after"));
+    EXPECT_TRUE(Contains(runsOut.err, "printer status: paper out"));
+    EXPECT_TRUE(Contains(runsOut.out, "Runs Out: paper out")); // shown as it happened
+    RunResult absent = RunPrnlink("print Absent " + path);
+    EXPECT_EQ(absent.exitCode, 1u);
+    EXPECT_TRUE(Contains(absent.err, "ERROR_OPEN_FAILED (110)"));
+}
+
+TEST_F(PrnlinkCli, TimeoutAddPortAndDeletePortThroughXcv) {
+    RunResult set = RunPrnlink("timeout set 30");
+    EXPECT_EQ(set.exitCode, 0u);
+    EXPECT_TRUE(Contains(set.out, "30 s (30000 ms)"));
+    RunResult get = RunPrnlink("timeout get");
+    EXPECT_EQ(get.exitCode, 0u);
+    EXPECT_TRUE(Contains(get.out, "30 s (30000 ms)"));
+    RunResult bad = RunPrnlink("timeout set 5000000");
+    EXPECT_EQ(bad.exitCode, 2u);
+
+    RunResult add = RunPrnlink("add-port 00:0a:95:00:00:09.1");
+    EXPECT_EQ(add.exitCode, 0u) << add.err;
+    RunResult again = RunPrnlink("add-port Ready");
+    EXPECT_EQ(again.exitCode, 1u);
+    EXPECT_TRUE(Contains(again.err, "ERROR_ALREADY_EXISTS (183)"));
+
+    RunResult remove = RunPrnlink("delete-port Offline");
+    EXPECT_EQ(remove.exitCode, 0u) << remove.err;
+    EXPECT_TRUE(Contains(remove.out, "deleted port \"Offline\""));
+    RunResult listed = RunPrnlink("ports");
+    EXPECT_TRUE(Contains(listed.out, "5 ports"));
+    EXPECT_FALSE(Contains(listed.out, "Offline"));
+    RunResult gone = RunPrnlink("delete-port Offline");
+    EXPECT_EQ(gone.exitCode, 1u);
+    EXPECT_TRUE(Contains(gone.err, "ERROR_FILE_NOT_FOUND (2)"));
+}
+
+} // namespace
