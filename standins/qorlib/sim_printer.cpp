@@ -93,9 +93,8 @@ uint32_t SimPrinter::GrantFor(uint64_t nowUs) {
         return config_.creditAmount;
     case QORLSIM_CREDIT_WINDOW: {
         Drain(nowUs);
-        uint64_t outstanding = creditGranted > creditUsed ? creditGranted - creditUsed : 0;
-        double room =
-            static_cast<double>(config_.bufferSize) - buffered_ - static_cast<double>(outstanding);
+        double room = static_cast<double>(config_.bufferSize) - buffered_ -
+                      static_cast<double>(outstandingCredit_);
         if (room < 1) {
             return 0;
         }
@@ -137,6 +136,7 @@ bool SimPrinter::HandleControl(const uint8_t* pdu, size_t length, uint16_t clien
         }
         uint32_t grant = GrantFor(nowUs);
         creditGranted += grant;
+        outstandingCredit_ += grant;
         PutBe32(extra, grant);
         *response = BuildResponse(pduId, transactionId, STATUS_SUCCESS, extra, 4);
         return true;
@@ -185,12 +185,13 @@ bool SimPrinter::HandleControl(const uint8_t* pdu, size_t length, uint16_t clien
 
 uint32_t SimPrinter::AcceptData(size_t length, uint64_t nowUs) {
     Drain(nowUs);
-    uint64_t outstanding = creditGranted > creditUsed ? creditGranted - creditUsed : 0;
-    uint32_t excess = length > outstanding ? static_cast<uint32_t>(length - outstanding) : 0;
+    uint32_t excess =
+        length > outstandingCredit_ ? static_cast<uint32_t>(length - outstandingCredit_) : 0;
     if (excess > 0) {
         creditViolations++;
         violationBytes += excess;
     }
+    outstandingCredit_ -= length - excess;
     creditUsed += length;
     buffered_ += static_cast<double>(length);
     if (config_.paperOutAfter != 0 && creditUsed >= config_.paperOutAfter &&

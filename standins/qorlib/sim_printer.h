@@ -71,13 +71,20 @@ class SimPrinter {
     // false when nothing can be sent now.
     bool TakeBackChannel(size_t maxPacket, std::vector<uint8_t>* packet);
 
+    // A new control connection: credit is counted per connection, so what either side granted
+    // and the other did not use before the link went is forgotten.
+    void BeginConnection() {
+        outstandingCredit_ = 0;
+        clientCredit = 0;
+    }
+
     void SetStatus(uint8_t status) { lptStatus_ = status; }
     uint8_t status() const { return lptStatus_; }
     // Bytes in the print buffer at `nowUs`.
     uint32_t Buffered(uint64_t nowUs);
     void FillStats(uint64_t nowUs, QorlSimStats* stats);
 
-    uint64_t creditGranted = 0;
+    uint64_t creditGranted = 0; // totals over every connection, for the statistics
     uint64_t creditUsed = 0;
     uint32_t creditViolations = 0;
     uint64_t violationBytes = 0;
@@ -94,6 +101,7 @@ class SimPrinter {
     std::vector<uint8_t> deviceId_; // with its 2-byte big-endian length field
     uint8_t lptStatus_;
     double buffered_ = 0;
+    uint64_t outstandingCredit_ = 0; // granted in this connection and not yet used
     uint64_t lastDrainUs_ = 0;
     std::deque<uint8_t> backlog_;
 };

@@ -707,6 +707,7 @@ __declspec(dllexport) int __cdecl QORL_Connect(ChannelDescriptor* descriptor, ui
     if (kind == QORLSIM_CONTROL) {
         p->control = c.get();
         p->connections++;
+        p->sim->BeginConnection();
     } else {
         p->data = c.get();
     }

@@ -188,6 +188,36 @@ TEST_F(SimStackTest, WindowCreditIsBoundedByTheBufferAndViolationsAreRecorded) {
     EXPECT_EQ(1u, Stats().mtuViolations);
 }
 
+TEST_F(SimStackTest, CreditUnusedWhenTheLinkDropsIsForgottenOnTheNextConnection) {
+    config.creditPolicy = QORLSIM_CREDIT_WINDOW;
+    config.bufferSize = 4096;
+    config.printSpeed = 0;
+    Add();
+    {
+        SimClient client(kAddress);
+        OpenBoth(&client);
+        EXPECT_EQ(4096u, RequestCredit(&client, 1));
+        QorlSim_DropChannel(kAddress, QORLSIM_CONTROL | QORLSIM_DATA, EVENT_DISCONNECTED);
+        SeenEvent e;
+        ASSERT_TRUE(client.Next(QORLSIM_DATA, &e));
+        EXPECT_EQ(EVENT_DISCONNECTED, e.type);
+    }
+    // A client reconnecting starts with no credit; the printer must not count the credit
+    // of the lost connection as still outstanding, or its window never opens again.
+    SimClient again(kAddress);
+    OpenBoth(&again);
+    EXPECT_EQ(4096u, RequestCredit(&again, 1));
+    std::vector<uint8_t> piece(512, 0x5A);
+    for (int i = 0; i < 8; i++) {
+        ASSERT_EQ(0, QORL_SendData(again.handle(QORLSIM_DATA), piece.data(), 512));
+    }
+    QorlSim_WaitIdle(2000);
+    QorlSimStats s = Stats();
+    EXPECT_EQ(0u, s.creditViolations);
+    EXPECT_EQ(8192u, s.creditGranted); // totals run over both connections
+    EXPECT_EQ(4096u, s.creditUsed);
+}
+
 TEST_F(SimStackTest, FixedAndNeverPoliciesAndASlowPrinter) {
     config.creditPolicy = QORLSIM_CREDIT_FIXED;
     config.creditAmount = 1000;
