@@ -37,6 +37,7 @@ const char* Win32ErrorName(uint32_t code) {
         {259, "ERROR_NO_MORE_ITEMS"},
         {995, "ERROR_OPERATION_ABORTED"},
         {997, "ERROR_IO_PENDING"},
+        {1167, "ERROR_DEVICE_NOT_CONNECTED"},
         {1460, "ERROR_TIMEOUT"},
         {1796, "ERROR_UNKNOWN_PORT"},
         {1801, "ERROR_INVALID_PRINTER_NAME"},

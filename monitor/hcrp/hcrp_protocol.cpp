@@ -29,6 +29,12 @@ int SendOnChannel(uint16_t handle, const uint8_t* bytes, uint32_t length) {
     return send(handle, bytes, static_cast<uint16_t>(length));
 }
 
+// The code a failed write leaves for the spooler: a link that went reads differently from a
+// printer that stopped answering.
+DWORD WriteFailure(const HcrpConnection& connection) {
+    return connection.IsConnected() ? ERROR_TIMEOUT : ERROR_DEVICE_NOT_CONNECTED;
+}
+
 } // namespace
 
 uint16_t HcrpConnection::WaitResponse(const uint8_t* request, uint32_t capacity,
@@ -186,6 +192,7 @@ int HcrpConnection::Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t*
 
 int HcrpConnection::Write(const uint8_t* data, uint32_t length, uint32_t* sentCount) {
     if (!IsConnected()) {
+        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return 0;
     }
     *sentCount = 0;
@@ -196,23 +203,27 @@ int HcrpConnection::Write(const uint8_t* data, uint32_t length, uint32_t* sentCo
         if (limit == 0) {
             // The connected event never lowers the limit to 0; a piece of nothing would loop
             // for ever.
+            SetLastError(ERROR_DEVICE_NOT_CONNECTED);
             return 0;
         }
         const uint32_t piece = remaining < limit ? remaining : limit;
         if (sendCredit < piece) {
             if (!CreditRequest()) {
+                SetLastError(WriteFailure(*this));
                 return 0;
             }
             if (sendCredit < piece) {
                 Sleep(CREDIT_RETRY_SLEEP_MS);
                 waited += CREDIT_RETRY_COUNTED_MS;
                 if (waited >= retryTimeoutMs) {
+                    SetLastError(ERROR_TIMEOUT);
                     return 0;
                 }
                 continue;
             }
         }
         if (SendOnChannel(dataChannel.handle, data + *sentCount, piece) != 0) {
+            SetLastError(ERROR_DEVICE_NOT_CONNECTED);
             return 0;
         }
         *sentCount += piece;

@@ -462,7 +462,9 @@ TEST_F(HcrpProtocol, WriteGivesUpWhenCreditNeverComes) {
     connection->retryTimeoutMs = 2000;
     const Bytes data = Pattern(2048);
     uint32_t sent = 0;
+    SetLastError(0);
     EXPECT_EQ(0, connection->Write(data.data(), 2048, &sent));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
     EXPECT_EQ(1024u, sent);
     // One request for the first piece, then two refused requests with a sleep after each.
     EXPECT_EQ(3u, library->ControlRequests().size());
@@ -481,13 +483,17 @@ TEST_F(HcrpProtocol, WriteFailures) {
     const Bytes data = Pattern(2000);
     uint32_t sent = 1234;
     connection->ClearFlags(DATA_OPEN);
+    SetLastError(0);
     EXPECT_EQ(0, connection->Write(data.data(), 2000, &sent));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
     EXPECT_EQ(1234u, sent);
     EXPECT_TRUE(library->sent.empty());
 
     connection->SetFlags(DATA_OPEN);
     library->dataSendResult = 5;
+    SetLastError(0);
     EXPECT_EQ(0, connection->Write(data.data(), 2000, &sent));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
     EXPECT_EQ(0u, sent);
 
     library->onControlRequest = [](HcrpConnection* c, const Bytes& request) {
@@ -495,7 +501,9 @@ TEST_F(HcrpProtocol, WriteFailures) {
     };
     library->dataSendResult = 0;
     connection->sendCredit = 0;
+    SetLastError(0);
     EXPECT_EQ(0, connection->Write(data.data(), 2000, &sent));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT)); // the printer refused credit
     EXPECT_EQ(0u, sent);
 
     // The library was unloaded under the connection: nothing is called.

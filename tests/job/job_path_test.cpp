@@ -219,6 +219,7 @@ TEST_F(JobPath, LinkLostMidJobThenEndDocPortFailsWith6AndTheJobRecovers) {
     printer_.Fault(QORLSIM_FAULT_CHANNEL_DROP, 4, 1, 0, 100000, QORLSIM_DATA | QORLSIM_CONTROL);
     DWORD error = 0;
     EXPECT_FALSE(SpoolerWrite(port_, job, 8192, 0, &error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
     size_t accepted = printer_.Sink().size();
     EXPECT_GE(accepted, 100000u);
     EXPECT_LT(accepted, job.size());
@@ -260,8 +261,10 @@ TEST_F(JobPath, CreditThatNeverComesEndsTheWriteAfterTheRetryTimeOut) {
     const std::vector<uint8_t> job = JobBytes(4096, 4);
     DWORD written = 99;
     auto begin = std::chrono::steady_clock::now();
+    SetLastError(0);
     EXPECT_FALSE(WritePort(port_, const_cast<BYTE*>(job.data()), 4096, &written));
     auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
     EXPECT_EQ(written, 0u);
     EXPECT_TRUE(printer_.Sink().empty());
     EXPECT_LT(took, std::chrono::seconds(5));
