@@ -41,7 +41,28 @@ class Concurrency : public SimJob {
         std::wstring printerName;
         std::vector<uint8_t> expected;
         bool completed = true;
+        // Where the lane's spooler thread is, for the report when it does not finish.
+        std::atomic<const char*> phase{"not started"};
+        std::atomic<int> job{0};
+        std::atomic<size_t> offset{0};
+        std::atomic<int> calls{0};
+        std::atomic<DWORD> lastError{0};
     };
+
+    // What each lane was doing, for a run whose spooler threads did not finish.
+    static void ReportLanes(Lane* lanes, int count) {
+        for (int i = 0; i < count; ++i) {
+            QorlSimStats stats = lanes[i].printer->Stats();
+            std::printf("lane %d: %s, job %d, offset %u, flags %u, channels %ld, printer "
+                        "channels %u, sink %u, calls %d, last error %lu\n",
+                        i, lanes[i].phase.load(), lanes[i].job.load(),
+                        static_cast<unsigned>(lanes[i].offset.load()),
+                        static_cast<unsigned>(lanes[i].port->flags),
+                        lanes[i].port->connection.channelFlags, stats.openChannels,
+                        stats.creditUsed, lanes[i].calls.load(), lanes[i].lastError.load());
+        }
+        std::fflush(stdout);
+    }
 
     // Errors a spooler thread may see on the way; anything else is a fault.
     void Note(const char* where, DWORD error) {
@@ -53,6 +74,8 @@ class Concurrency : public SimJob {
     // does until each completes.
     void PrintJobs(Lane* lane, int laneIndex) {
         for (int job = 0; job < kJobsPerPort; ++job) {
+            lane->job = job;
+            lane->phase = "StartDocPort";
             std::vector<uint8_t> bytes = JobBytes(kJobSize, 100 + laneIndex * 10 + job);
             int tries = 0;
             while (!StartDocPort(lane->port, &lane->printerName[0], 10 + job, 1, nullptr)) {
@@ -69,13 +92,24 @@ class Concurrency : public SimJob {
             }
             size_t offset = 0;
             tries = 0;
+            lane->phase = "WritePort";
             while (offset < bytes.size()) {
                 DWORD size = static_cast<DWORD>(std::min<size_t>(4096, bytes.size() - offset));
                 DWORD written = 0;
+                SetLastError(0);
                 BOOL ok = WritePort(lane->port, bytes.data() + offset, size, &written);
                 offset += written;
+                lane->offset = offset;
+                ++lane->calls;
                 if (!ok) {
-                    Note("WritePort", GetLastError());
+                    DWORD error = GetLastError();
+                    lane->lastError = error;
+                    Note("WritePort", error);
+                    // The link went (1167), no reconnection (110), no answer (1460), or the
+                    // status could not be read while the link went (left unset).
+                    EXPECT_TRUE(error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_OPEN_FAILED ||
+                                error == ERROR_TIMEOUT || error == 0)
+                        << error;
                     Sleep(5);
                     if (++tries > 500) {
                         lane->completed = false;
@@ -84,6 +118,7 @@ class Concurrency : public SimJob {
                 }
             }
             tries = 0;
+            lane->phase = "EndDocPort";
             while (!EndDocPort(lane->port)) {
                 DWORD error = GetLastError();
                 Note("EndDocPort", error);
@@ -98,6 +133,7 @@ class Concurrency : public SimJob {
             }
             lane->expected.insert(lane->expected.end(), bytes.begin(), bytes.end());
         }
+        lane->phase = "done";
     }
 
     std::mutex errorsLock_;
@@ -159,7 +195,13 @@ TEST_F(Concurrency, JobsDeviceIdRequestsAndDroppedLinksTogether) {
     }
     DWORD waited = WaitForMultipleObjects(kPorts, threads.data(), TRUE, 120000);
     printing = false;
-    ASSERT_NE(waited, static_cast<DWORD>(WAIT_TIMEOUT)) << "spooler threads did not finish";
+    if (waited == WAIT_TIMEOUT) {
+        ReportLanes(lanes, kPorts);
+        // The threads still use this frame: leave the process rather than return from it.
+        ADD_FAILURE() << "spooler threads did not finish";
+        std::fflush(stdout);
+        ExitProcess(1);
+    }
     ASSERT_EQ(
         WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, 30000),
         WAIT_OBJECT_0);
