@@ -327,6 +327,7 @@ TEST_F(PrnlinkCli, PrintFailuresSayWhy) {
     EXPECT_EQ(runsOut.exitCode, 1u) << runsOut.out << runsOut.err;
     EXPECT_TRUE(Contains(runsOut.err, "WritePort failed after"));
     EXPECT_TRUE(Contains(runsOut.err, "printer status: paper out"));
+    EXPECT_TRUE(Contains(runsOut.err, "ERROR_TIMEOUT (1460)"));
     EXPECT_TRUE(Contains(runsOut.out, "Runs Out: paper out")); // shown as it happened
     RunResult absent = RunPrnlink("print Absent " + path);
     EXPECT_EQ(absent.exitCode, 1u);
