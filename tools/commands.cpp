@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "ansi_text.h"
 #include "console.h"
 #include "device_id_fields.h"
 #include "spooler_host.h"
@@ -71,28 +72,6 @@ const CommandHelp* FindCommand(const std::string& name) {
         }
     }
     return nullptr;
-}
-
-std::wstring Widen(const std::string& text) {
-    std::wstring result;
-    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (length > 0) {
-        result.resize(static_cast<size_t>(length));
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &result[0], length);
-        result.resize(static_cast<size_t>(length - 1));
-    }
-    return result;
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string result;
-    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (length > 0) {
-        result.resize(static_cast<size_t>(length));
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &result[0], length, nullptr, nullptr);
-        result.resize(static_cast<size_t>(length - 1));
-    }
-    return result;
 }
 
 int Fail(const std::string& message) {
@@ -291,6 +270,28 @@ bool OpenNamedPort(const std::string& name, HANDLE* port) {
     return true;
 }
 
+// The monitor loaded and one of its ports opened, as the spooler has them before a job. The
+// port is closed (if Close has not done it) and the monitor unloaded when it goes.
+class PortSession {
+  public:
+    // Loads the monitor and opens the named port; false after saying why.
+    bool Open(const Options& options, const std::string& name) {
+        return monitor_.Open(options) && OpenNamedPort(name, &port_);
+    }
+    void Close() {
+        if (port_ != nullptr) {
+            Monitor()->pfnClosePort(port_);
+            port_ = nullptr;
+        }
+    }
+    HANDLE port() const { return port_; }
+    ~PortSession() { Close(); }
+
+  private:
+    MonitorSession monitor_;
+    HANDLE port_ = nullptr;
+};
+
 // A level-1 document description, as the spooler passes to StartDocPort.
 struct DocumentInfo {
     std::wstring name;
@@ -373,14 +374,11 @@ int CommandStatus(const Options& options) {
         return Usage("status", "status needs one port name");
     }
     const std::string& name = args[1];
-    MonitorSession session;
-    if (!session.Open(options)) {
+    PortSession session;
+    if (!session.Open(options, name)) {
         return EXIT_FAILED;
     }
-    HANDLE port = nullptr;
-    if (!OpenNamedPort(name, &port)) {
-        return EXIT_FAILED;
-    }
+    HANDLE port = session.port();
     const Monitor2Table* table = Monitor();
     SetPrinterPort(Widen(name));
     ForgetPortStatus();
@@ -404,7 +402,7 @@ int CommandStatus(const Options& options) {
         result = Fail(name + ": cannot ask the printer: " + DescribeWin32Error(code) + "; " +
                       ReachHint());
     }
-    table->pfnClosePort(port);
+    session.Close();
     return result;
 }
 
@@ -423,14 +421,11 @@ int CommandDeviceId(const Options& options) {
         return Usage("device-id", "device-id needs one port name");
     }
     const std::string& name = args[1];
-    MonitorSession session;
-    if (!session.Open(options)) {
+    PortSession session;
+    if (!session.Open(options, name)) {
         return EXIT_FAILED;
     }
-    HANDLE port = nullptr;
-    if (!OpenNamedPort(name, &port)) {
-        return EXIT_FAILED;
-    }
+    HANDLE port = session.port();
     const Monitor2Table* table = Monitor();
     std::vector<char> output(4096, 0);
     DWORD returned = 0;
@@ -454,7 +449,7 @@ int CommandDeviceId(const Options& options) {
         }
         Sleep(100);
     }
-    table->pfnClosePort(port);
+    session.Close();
     if (!ok) {
         if (code == ERROR_IO_PENDING) {
             return Fail(name + ": no device ID within " + std::to_string(waitSeconds) +
@@ -515,14 +510,11 @@ int CommandPrint(const Options& options) {
     }
     uint64_t total = static_cast<uint64_t>(fileSize.QuadPart);
 
-    MonitorSession session;
-    if (!session.Open(options)) {
+    PortSession session;
+    if (!session.Open(options, name)) {
         return EXIT_FAILED;
     }
-    HANDLE port = nullptr;
-    if (!OpenNamedPort(name, &port)) {
-        return EXIT_FAILED;
-    }
+    HANDLE port = session.port();
     const Monitor2Table* table = Monitor();
     SetPrinterPort(Widen(name));
     ForgetPortStatus();
@@ -565,7 +557,7 @@ int CommandPrint(const Options& options) {
         PortStatusPost post;
         std::string reason = LastPortStatus(&post) ? "the printer is not ready: " + StatusOf(post)
                                                    : DescribeWin32Error(code) + "; " + ReachHint();
-        table->pfnClosePort(port);
+        session.Close();
         SetSpoolerHostEvents(SpoolerHostEvents());
         return Fail("StartDocPort on " + name + " failed: " + reason);
     }
@@ -642,7 +634,7 @@ int CommandPrint(const Options& options) {
     SetLastError(0);
     BOOL ended = table->pfnEndDocPort(port);
     DWORD endCode = GetLastError();
-    table->pfnClosePort(port);
+    session.Close();
     SetSpoolerHostEvents(SpoolerHostEvents());
     if (!failure.empty()) {
         return Fail("printing " + file + " to " + name + " failed: " + failure);

@@ -2,27 +2,13 @@
 // print spooler does and drives it through its MONITOR2 table, so that the monitor can be
 // watched, diagnosed and used to print without a Windows spooler.
 
+#include "ansi_text.h"
 #include "commands.h"
 #include "console.h"
 
 #include <windows.h>
 
 #include <cstring>
-
-namespace {
-
-std::wstring Widen(const std::string& text) {
-    std::wstring result;
-    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (length > 0) {
-        result.resize(static_cast<size_t>(length));
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &result[0], length);
-        result.resize(static_cast<size_t>(length - 1));
-    }
-    return result;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     prnlink::ConsoleInitialize();
@@ -39,7 +25,7 @@ int main(int argc, char** argv) {
                 prnlink::PrintErrorLine("prnlink: --dll needs a path");
                 return prnlink::EXIT_USAGE;
             }
-            options.dllPath = Widen(argv[++i]);
+            options.dllPath = prnlink::Widen(argv[++i]);
         } else {
             options.args.push_back(arg);
         }
