@@ -224,6 +224,13 @@ void ExpectOneMessage(const Outcome& run, const char* text) {
     EXPECT_EQ(run.boxes[0].owner, 0u);
 }
 
+// The program ran to its end with this exit code, after showing this one message.
+void ExpectEnded(const Outcome& run, DWORD exitCode, const char* text) {
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, exitCode);
+    ExpectOneMessage(run, text);
+}
+
 class Swapwell : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -338,9 +345,7 @@ TEST(SwapwellProgram, IsAGuiProgramThatImportsOnlySystemLibraries) {
 TEST_F(Swapwell, FirstInstallationCopiesTheLibraryIntoTheSystemDirectory) {
     WriteFile(source_, "new library");
     const Outcome run = RunSwapwell(scratch_);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
-    ExpectOneMessage(run, RESTART);
+    ExpectEnded(run, 0, RESTART);
     EXPECT_EQ(Contents(target_), "new library");
     EXPECT_FALSE(Exists(backup_));
     EXPECT_EQ(Contents(source_), "new library");
@@ -351,9 +356,7 @@ TEST_F(Swapwell, ReplacesAnInstalledLibraryThatIsReadOnlyAndHidden) {
     WriteFile(target_, "old library",
               FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     const Outcome run = RunSwapwell(scratch_);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
-    ExpectOneMessage(run, RESTART);
+    ExpectEnded(run, 0, RESTART);
     EXPECT_EQ(Contents(target_), "new library");
     EXPECT_FALSE(Exists(backup_));
 }
@@ -363,9 +366,7 @@ TEST_F(Swapwell, MissingSourceTouchesNothing) {
     WriteFile(target_, "old library", attributes);
     WriteFile(backup_, "older library");
     const Outcome run = RunSwapwell(scratch_);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, EXIT_ABORTED);
-    ExpectOneMessage(run, NOT_PRESENT);
+    ExpectEnded(run, EXIT_ABORTED, NOT_PRESENT);
     EXPECT_EQ(Contents(target_), "old library");
     EXPECT_EQ(GetFileAttributesA(target_.c_str()) & attributes, attributes);
     EXPECT_EQ(Contents(backup_), "older library");
@@ -379,9 +380,7 @@ TEST_F(Swapwell, UnreadableSourceStillEndsWithTheRestartMessage) {
 
     // First installation: nothing arrives, nothing is left behind.
     Outcome run = RunSwapwell(scratch_);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
-    ExpectOneMessage(run, RESTART);
+    ExpectEnded(run, 0, RESTART);
     EXPECT_FALSE(Exists(target_));
     EXPECT_FALSE(Exists(backup_));
 
@@ -389,9 +388,7 @@ TEST_F(Swapwell, UnreadableSourceStillEndsWithTheRestartMessage) {
     WriteFile(target_, "old library", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     run = RunSwapwell(scratch_);
     CloseHandle(held);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
-    ExpectOneMessage(run, RESTART);
+    ExpectEnded(run, 0, RESTART);
     EXPECT_EQ(Contents(target_), "old library");
     EXPECT_FALSE(Exists(backup_));
 }
@@ -403,9 +400,7 @@ TEST_F(Swapwell, BackupLeftBehindByAnEarlierRun) {
     // The rename fails over the old backup, the copy still overwrites the library, and the
     // old backup is deleted at the end.
     const Outcome run = RunSwapwell(scratch_);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
-    ExpectOneMessage(run, RESTART);
+    ExpectEnded(run, 0, RESTART);
     EXPECT_EQ(Contents(target_), "new library");
     EXPECT_FALSE(Exists(backup_));
 }
@@ -449,9 +444,7 @@ TEST_F(Swapwell, StartedFromADriveRoot) {
     WriteFile(source, "new library from the root");
     const Outcome run = RunSwapwell(root);
     Remove(source);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
-    ExpectOneMessage(run, RESTART);
+    ExpectEnded(run, 0, RESTART);
     EXPECT_EQ(Contents(target_), "new library from the root");
 }
 
@@ -476,17 +469,13 @@ TEST_F(Swapwell, RefusesACurrentDirectoryTooLongForItsBuffers) {
     const std::string fitting = deepen(250);
     ASSERT_EQ(fitting.size(), 250u);
     Outcome run = RunSwapwell(fitting);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, EXIT_ABORTED);
-    ExpectOneMessage(run, SOURCE_TOO_LONG);
+    ExpectEnded(run, EXIT_ABORTED, SOURCE_TOO_LONG);
 
     // The directory itself does not fit: GetCurrentDirectoryA only reports its size.
     const std::string overlong = deepen(257);
     ASSERT_EQ(overlong.size(), 257u);
     run = RunSwapwell(overlong);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, EXIT_ABORTED);
-    ExpectOneMessage(run, SOURCE_TOO_LONG);
+    ExpectEnded(run, EXIT_ABORTED, SOURCE_TOO_LONG);
 
     EXPECT_EQ(Contents(target_), "old library");
     EXPECT_NE(GetFileAttributesA(target_.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
