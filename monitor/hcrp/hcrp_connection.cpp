@@ -25,8 +25,8 @@ void HcrpConnection::Initialize() {
 }
 
 void HcrpConnection::Release() {
-    for (HANDLE* event : {&controlReceived, &controlConnected, &controlDisconnected,
-                          &dataReceived, &dataConnected, &dataDisconnected}) {
+    for (HANDLE* event : {&controlReceived, &controlConnected, &controlDisconnected, &dataReceived,
+                          &dataConnected, &dataDisconnected}) {
         if (*event != nullptr) {
             CloseHandle(*event);
             *event = nullptr;

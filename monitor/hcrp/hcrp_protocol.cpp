@@ -255,6 +255,7 @@ int HcrpConnection::Read(uint8_t* destination, uint32_t capacity, uint32_t* coun
         memcpy(destination, packet->data, capacity);
         memmove(packet->data, packet->data + capacity, packet->length - capacity);
         packet->length = static_cast<uint16_t>(packet->length - capacity);
+        dataQueue.TookFromHead(static_cast<uint16_t>(capacity));
         *count = capacity;
     }
     CreditGrant(*count);

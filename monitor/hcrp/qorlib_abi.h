@@ -13,14 +13,14 @@ typedef void(__cdecl* ChannelCallback)(const ChannelEvent* event);
 // The record whose address the monitor hands to QORL_Register and QORL_Connect. It stays in
 // place for as long as the channel exists; the library reports the channel's events through it.
 struct ChannelDescriptor {
-    ChannelCallback callback;   // 0
-    void* context;              // 4: the owning HcrpConnection
-    uint16_t psm;               // 8
-    uint16_t inMtu;             // 10
-    uint16_t outMtu;            // 12
-    uint16_t reserved14;        // 14
-    volatile uint16_t handle;   // 16: the library's handle of the open channel, 0 while closed
-    uint16_t reserved18;        // 18
+    ChannelCallback callback; // 0
+    void* context;            // 4: the owning HcrpConnection
+    uint16_t psm;             // 8
+    uint16_t inMtu;           // 10
+    uint16_t outMtu;          // 12
+    uint16_t reserved14;      // 14
+    volatile uint16_t handle; // 16: the library's handle of the open channel, 0 while closed
+    uint16_t reserved18;      // 18
 };
 
 enum ChannelEventType : uint8_t {
@@ -32,19 +32,19 @@ enum ChannelEventType : uint8_t {
 
 // The record that the library passes to a channel callback. Data follows the header.
 struct ChannelEvent {
-    uint8_t type;           // 0: ChannelEventType
-    uint8_t reserved1;      // 1
-    uint16_t result;        // 2: EVENT_CONNECTED: 0 = success
-    uint8_t reserved4[4];   // 4
-    uint16_t handle;        // 8
-    uint8_t reserved10[6];  // 10
-    void* context;          // 16: the descriptor's context
-    uint16_t psm;           // 20
-    uint16_t inMtu;         // 22
-    uint16_t outMtu;        // 24
-    uint16_t reserved26;    // 26
-    uint16_t length;        // 28: EVENT_DATA: number of bytes in data
-    uint8_t data[2];        // 30: the received L2CAP payload (length bytes)
+    uint8_t type;          // 0: ChannelEventType
+    uint8_t reserved1;     // 1
+    uint16_t result;       // 2: EVENT_CONNECTED: 0 = success
+    uint8_t reserved4[4];  // 4
+    uint16_t handle;       // 8
+    uint8_t reserved10[6]; // 10
+    void* context;         // 16: the descriptor's context
+    uint16_t psm;          // 20
+    uint16_t inMtu;        // 22
+    uint16_t outMtu;       // 24
+    uint16_t reserved26;   // 26
+    uint16_t length;       // 28: EVENT_DATA: number of bytes in data
+    uint8_t data[2];       // 30: the received L2CAP payload (length bytes)
 };
 
 constexpr size_t CHANNEL_EVENT_HEADER_SIZE = 30;

@@ -3,12 +3,16 @@
 #include <cstdlib>
 #include <cstring>
 
-void ReceiveQueue::InitializeLock() { InitializeCriticalSection(&lock); }
+void ReceiveQueue::InitializeLock() {
+    InitializeCriticalSection(&lock);
+}
 
-void ReceiveQueue::DeleteLock() { DeleteCriticalSection(&lock); }
+void ReceiveQueue::DeleteLock() {
+    DeleteCriticalSection(&lock);
+}
 
 bool ReceiveQueue::Append(const uint8_t* payload, uint16_t length) {
-    // Copy before taking the lock: the lock only guards the links.
+    // Copy before taking the lock: the lock only guards the links and the count.
     auto* node = static_cast<ReceivedPacket*>(malloc(sizeof(ReceivedPacket)));
     if (node == nullptr) {
         return false;
@@ -25,6 +29,12 @@ bool ReceiveQueue::Append(const uint8_t* payload, uint16_t length) {
         memcpy(node->data, payload, length);
     }
     EnterCriticalSection(&lock);
+    if (bytes > RECEIVE_QUEUE_LIMIT_BYTES - length) {
+        LeaveCriticalSection(&lock);
+        FreePacket(node);
+        return false;
+    }
+    bytes += length;
     if (head == nullptr) {
         head = node;
         tail = node;
@@ -34,6 +44,12 @@ bool ReceiveQueue::Append(const uint8_t* payload, uint16_t length) {
     }
     LeaveCriticalSection(&lock);
     return true;
+}
+
+void ReceiveQueue::TookFromHead(uint16_t count) {
+    EnterCriticalSection(&lock);
+    bytes -= count < bytes ? count : bytes;
+    LeaveCriticalSection(&lock);
 }
 
 ReceivedPacket* ReceiveQueue::Peek() {
@@ -51,6 +67,7 @@ ReceivedPacket* ReceiveQueue::Pop() {
         if (head == nullptr) {
             tail = nullptr;
         }
+        bytes -= node->length < bytes ? node->length : bytes;
     }
     LeaveCriticalSection(&lock);
     return node;

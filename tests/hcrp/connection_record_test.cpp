@@ -120,6 +120,34 @@ TEST_F(ConnectionRecord, QueueIsFirstInFirstOut) {
     // Packets still queued are freed with the record.
 }
 
+// A printer that sends without end while nobody reads fills the queue to its limit and no
+// further; what was queued stays whole, and room comes back as packets are taken.
+TEST_F(ConnectionRecord, QueueHoldsAtMostItsLimitInBytes) {
+    ReceiveQueue& queue = connection().dataQueue;
+    std::vector<uint8_t> packet(60000, 0x33);
+    const uint32_t fits = RECEIVE_QUEUE_LIMIT_BYTES / 60000;
+    for (uint32_t i = 0; i < fits; ++i) {
+        ASSERT_TRUE(queue.Append(packet.data(), 60000)) << i;
+    }
+    EXPECT_FALSE(queue.Append(packet.data(), 60000));
+    const uint16_t rest = static_cast<uint16_t>(RECEIVE_QUEUE_LIMIT_BYTES - fits * 60000);
+    EXPECT_TRUE(queue.Append(packet.data(), rest)); // exactly up to the limit
+    EXPECT_FALSE(queue.Append(packet.data(), 1));
+    EXPECT_EQ(queue.bytes, RECEIVE_QUEUE_LIMIT_BYTES);
+
+    // Part of the head handed over frees that many bytes; a popped packet the rest of it.
+    ReceivedPacket* head = queue.Peek();
+    head->length = static_cast<uint16_t>(head->length - 100);
+    queue.TookFromHead(100);
+    EXPECT_TRUE(queue.Append(packet.data(), 100));
+    EXPECT_FALSE(queue.Append(packet.data(), 1));
+    ReceiveQueue::FreePacket(queue.Pop());
+    EXPECT_EQ(queue.bytes, RECEIVE_QUEUE_LIMIT_BYTES - 59900);
+    EXPECT_TRUE(queue.Append(packet.data(), 59900));
+    queue.Clear();
+    EXPECT_EQ(queue.bytes, 0u);
+}
+
 TEST_F(ConnectionRecord, AZeroLengthPacketIsKept) {
     ReceiveQueue& queue = connection().dataQueue;
     ASSERT_TRUE(queue.Append(nullptr, 0));

@@ -556,11 +556,14 @@ TEST_F(HcrpProtocol, ReadHandsOverALongPacketInParts) {
     Bytes received;
     EXPECT_EQ(0, connection->Read(buffer, 0, &count));
     EXPECT_EQ(0u, count);
+    EXPECT_EQ(102u, connection->dataQueue.bytes);
     for (uint32_t expected : {40u, 40u, 20u, 2u}) {
         ASSERT_EQ(1, connection->Read(buffer, sizeof(buffer), &count));
         ASSERT_EQ(expected, count);
         received.insert(received.end(), buffer, buffer + count);
     }
+    // The queue counted each part out as it went.
+    EXPECT_EQ(0u, connection->dataQueue.bytes);
     Bytes all = packet;
     all.push_back(0x01);
     all.push_back(0x02);
