@@ -147,6 +147,12 @@ TEST_F(Concurrency, JobsDeviceIdRequestsAndDroppedLinksTogether) {
         uint8_t last = static_cast<uint8_t>(0x60 + i);
         lanes[i].printer.reset(new SimPrinter(last));
         lanes[i].printer->deviceId = "MFG:Acme;MDL:Unit " + std::to_string(i) + ";";
+        if (i == kPorts - 1) {
+            // A slow printer with a small buffer: its port waits for credit, with the lock
+            // held, while the other ports' links drop and come back.
+            lanes[i].printer->config.bufferSize = 16384;
+            lanes[i].printer->config.printSpeed = 100000;
+        }
         ASSERT_TRUE(lanes[i].printer->Add());
         wchar_t name[32];
         swprintf(name, 32, L"00:11:22:33:44:%02x.1", last);
