@@ -203,9 +203,11 @@ TEST_F(Concurrency, JobsDeviceIdRequestsAndDroppedLinksTogether) {
     printing = false;
     if (waited == WAIT_TIMEOUT) {
         ReportLanes(lanes, kPorts);
-        // The threads still use this frame: leave the process rather than return from it.
+        // The threads still use this frame: leave the process rather than return from it,
+        // and take the stack process along, which the suite's tear-down would have ended.
         ADD_FAILURE() << "spooler threads did not finish";
         std::fflush(stdout);
+        StackProcess::Stop();
         ExitProcess(1);
     }
     ASSERT_EQ(
