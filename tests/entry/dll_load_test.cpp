@@ -28,6 +28,21 @@ std::wstring LoadText(HMODULE module, UINT id) {
     return std::wstring(text, length > 0 ? length : 0);
 }
 
+// Calls the loaded library's InitializePrintMonitor2 as a local spooler does; null when the
+// export is missing or refuses.
+Monitor2Prefix* InitializeLoaded(HMODULE module, MONITORINIT* init, HANDLE* monitor) {
+    auto initialize = reinterpret_cast<InitializePrintMonitor2Fn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "InitializePrintMonitor2")));
+    if (initialize == nullptr) {
+        return nullptr;
+    }
+    *init = {};
+    init->cbSize = sizeof(*init);
+    init->bLocal = TRUE;
+    *monitor = nullptr;
+    return initialize(init, monitor);
+}
+
 } // namespace
 
 TEST(PrnlinkDll, LoadsInitialisesShutsDownAndUnloadsRepeatedly) {
@@ -38,15 +53,9 @@ TEST(PrnlinkDll, LoadsInitialisesShutsDownAndUnloadsRepeatedly) {
         ASSERT_NE(module, nullptr) << GetLastError();
         EXPECT_NE(GetProcAddress(module, "DllEntryPoint"), nullptr);
         EXPECT_NE(GetProcAddress(module, "InitializeMonitorEx"), nullptr);
-        auto initialize = reinterpret_cast<InitializePrintMonitor2Fn>(
-            reinterpret_cast<void*>(GetProcAddress(module, "InitializePrintMonitor2")));
-        ASSERT_NE(initialize, nullptr);
-
-        MONITORINIT init = {};
-        init.cbSize = sizeof(init);
-        init.bLocal = TRUE;
-        HANDLE monitor = nullptr;
-        Monitor2Prefix* table = initialize(&init, &monitor);
+        MONITORINIT init;
+        HANDLE monitor;
+        Monitor2Prefix* table = InitializeLoaded(module, &init, &monitor);
         ASSERT_NE(table, nullptr);
         EXPECT_EQ(table->cbSize, 80u);
         ASSERT_NE(monitor, nullptr);
@@ -66,14 +75,9 @@ TEST(PrnlinkDll, PortEntriesCarryTheStringsOfItsOwnModule) {
     ASSERT_TRUE(testsupport::WriteDatabase({testsupport::MakeEntry(1, "X")}));
     HMODULE module = LoadLibraryW(L"PRNLINK.DLL");
     ASSERT_NE(module, nullptr);
-    auto initialize = reinterpret_cast<InitializePrintMonitor2Fn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "InitializePrintMonitor2")));
-    ASSERT_NE(initialize, nullptr);
-    MONITORINIT init = {};
-    init.cbSize = sizeof(init);
-    init.bLocal = TRUE;
-    HANDLE monitor = nullptr;
-    Monitor2Prefix* table = initialize(&init, &monitor);
+    MONITORINIT init;
+    HANDLE monitor;
+    Monitor2Prefix* table = InitializeLoaded(module, &init, &monitor);
     ASSERT_NE(table, nullptr);
     DWORD needed = 0, returned = 0;
     table->pfnEnumPorts(monitor, nullptr, 2, nullptr, 0, &needed, &returned);
