@@ -8,6 +8,7 @@
 #include <initializer_list>
 
 MonitorHandle* g_monitorHandle;
+MonitorHandle* g_monitors;
 
 // clang-format off
 Monitor2Table g_monitor2Table = {
@@ -98,6 +99,11 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
     *phMonitor = monitor;
     g_monitorHandle = monitor;
     MonitorLockInitialize();
+    {
+        MonitorLockGuard lock;
+        monitor->nextMonitor = g_monitors;
+        g_monitors = monitor;
+    }
     return &g_monitor2Table;
 }
 
@@ -164,9 +170,18 @@ VOID WINAPI Shutdown(HANDLE hMonitor) {
     if (monitor == nullptr) {
         return;
     }
-    // A device-ID worker uses its record until it ends. It holds MonitorLock, which the
-    // spooler does not hold here, so it runs to its end; wait for every one of them before
-    // freeing any record.
+    // From here on no port handle of this monitor is taken for a record.
+    {
+        MonitorLockGuard lock;
+        for (MonitorHandle** link = &g_monitors; *link != nullptr; link = &(*link)->nextMonitor) {
+            if (*link == monitor) {
+                *link = monitor->nextMonitor;
+                break;
+            }
+        }
+    }
+    // A device-ID worker uses its record until it ends. It waits for nothing that Shutdown
+    // holds, so it runs to its end; wait for every one of them before freeing any record.
     for (PortRecord* list : {monitor->ports, monitor->retiredPorts}) {
         for (PortRecord* record = list; record != nullptr; record = record->next) {
             if (record->deviceIdThread != nullptr) {

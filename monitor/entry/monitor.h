@@ -29,6 +29,9 @@ struct MonitorHandle {
     // a handle of the monitor's own to that key (ownedRoot, closed at Shutdown).
     MONITORINIT ownedInit;
     HKEY ownedRoot;
+    // The chain of every monitor handle of the process not yet shut down (g_monitors), in
+    // which port handles are looked up before they are used.
+    MonitorHandle* nextMonitor;
 };
 
 // The MONITOR2 table in the published slot order, up to SendRecvBidiDataFromPort.
@@ -82,6 +85,8 @@ static_assert(sizeof(LegacyMonitorTable) == 56, "legacy MONITOR has fourteen slo
 // Process-wide state.
 extern HINSTANCE g_moduleHandle;
 extern MonitorHandle* g_monitorHandle;
+// Every monitor handle not yet shut down; changed and read with MonitorLock held.
+extern MonitorHandle* g_monitors;
 extern Monitor2Table g_monitor2Table;
 
 // The one lock of the monitor: a re-entrant critical section.

@@ -1,7 +1,7 @@
 // Opening and closing one port's control and data channels through the vendor library, and
 // the two callbacks through which the library reports channel events and received packets.
-// Connect and Disconnect run with MonitorLock held; the callbacks run on the library's own
-// threads and never take it.
+// Connect and Disconnect run with the connection's exchangeLock held; the callbacks run on
+// the library's own threads and take no lock but the receive queues' own.
 
 #include "hcrp/hcrp_connection.h"
 #include "hcrp/stack_binding.h"
@@ -83,8 +83,8 @@ void HandleChannelEvent(const ChannelEvent* event, bool isData) {
         if (event->type == EVENT_DISCONNECTED) {
             SetEvent(side.disconnected);
         }
-        // A response wait would otherwise sit out its full 10 s on a channel that is gone,
-        // holding MonitorLock; woken, it finds the channel closed.
+        // A response wait would otherwise sit out its full 10 s on a channel that is gone;
+        // woken, it finds the channel closed.
         if (!side.isData) {
             SetEvent(connection->controlReceived);
         }
@@ -115,9 +115,24 @@ void __cdecl HcrpConnection::OnDataEvent(const ChannelEvent* event) {
 }
 
 int HcrpConnection::Connect() {
-    if (!g_stackBinding.LoadQORLIB()) {
-        return 0;
+    // The hold keeps the library loaded while this thread is inside it and, once connected,
+    // while the channels are open; Disconnect gives it back.
+    if (stackHold == 0 || g_stackBinding.module == nullptr) {
+        // No hold yet, or one on a library that was unloaded unconditionally since.
+        ReleaseStackHold();
+        stackHold = g_stackBinding.Acquire();
+        if (stackHold == 0) {
+            return 0;
+        }
     }
+    if (ConnectPair()) {
+        return 1;
+    }
+    ReleaseStackHold();
+    return 0;
+}
+
+int HcrpConnection::ConnectPair() {
     const LONG flags = channelFlags & (CONTROL_OPEN | DATA_OPEN);
     if (flags == (CONTROL_OPEN | DATA_OPEN)) {
         return 1;
@@ -125,7 +140,7 @@ int HcrpConnection::Connect() {
     if (flags != 0) {
         // Half open (the printer dropped one channel): no transfer can run on it, so close
         // what is left and open both afresh rather than report it connected.
-        Disconnect();
+        CloseChannels();
     }
 
     controlChannel.context = this;
@@ -174,17 +189,23 @@ int HcrpConnection::Connect() {
     // first grant could not reach the printer, and its answer would be awaited for 10 s in
     // vain. A close that comes after this check clears its bit and ends the wait at once.
     if (controlChannel.handle == 0 || dataChannel.handle == 0) {
-        Disconnect();
+        CloseChannels();
         return 0;
     }
     if (CreditGrant(FIRST_CREDIT_GRANT)) {
         return 1;
     }
-    Disconnect();
+    CloseChannels();
     return 0;
 }
 
 int HcrpConnection::Disconnect() {
+    CloseChannels();
+    ReleaseStackHold();
+    return 1;
+}
+
+void HcrpConnection::CloseChannels() {
     if (channelFlags & CONTROL_OPEN) {
         DisconnectChannel(controlChannel.handle);
         ClearFlags(CONTROL_OPEN);
@@ -195,5 +216,11 @@ int HcrpConnection::Disconnect() {
     }
     sendCredit = 0;
     InterlockedExchange(&channelFlags, 0);
-    return 1;
+}
+
+void HcrpConnection::ReleaseStackHold() {
+    if (stackHold != 0) {
+        g_stackBinding.Release(stackHold);
+        stackHold = 0;
+    }
 }

@@ -12,6 +12,8 @@ void HcrpConnection::Initialize() {
     controlMtu = CONTROL_MTU;
     dataPieceLimit = DATA_PIECE_LIMIT_INITIAL;
     memset(deviceAddress, 0, sizeof(deviceAddress));
+    stackHold = 0;
+    InitializeCriticalSection(&exchangeLock);
     controlQueue.InitializeLock();
     dataQueue.InitializeLock();
     // Automatic reset, not signalled, unnamed. A failed creation leaves the event empty;
@@ -36,6 +38,7 @@ void HcrpConnection::Release() {
     dataQueue.Clear();
     controlQueue.DeleteLock();
     dataQueue.DeleteLock();
+    DeleteCriticalSection(&exchangeLock);
 }
 
 int HcrpConnection::IsConnected() const {
@@ -48,4 +51,12 @@ void HcrpConnection::SetFlags(uint32_t bits) {
 
 void HcrpConnection::ClearFlags(uint32_t bits) {
     InterlockedAnd(&channelFlags, ~static_cast<LONG>(bits));
+}
+
+void HcrpConnection::LockExchanges() {
+    EnterCriticalSection(&exchangeLock);
+}
+
+void HcrpConnection::UnlockExchanges() {
+    LeaveCriticalSection(&exchangeLock);
 }

@@ -46,6 +46,14 @@ struct HcrpConnection {
     volatile uint16_t dataPieceLimit;
     uint16_t transactionId;
     uint32_t sendCredit;
+    // Serialises this port's use of its channels: connecting and disconnecting, every control
+    // exchange and every send. Held across the waits for the printer, so it is never taken
+    // with MonitorLock held (the lock order is in the README). The callbacks never take it.
+    CRITICAL_SECTION exchangeLock;
+    // The connection's hold on the stack binding from Connect to Disconnect (a token of
+    // StackBinding::Acquire, 0 when none), so that the library stays loaded while channels
+    // are open or being opened.
+    uint32_t stackHold;
 
     // Record and queues (receive_queue.cpp, hcrp_connection.cpp).
     void Initialize();
@@ -55,10 +63,16 @@ struct HcrpConnection {
     int IsConnected() const;
     void SetFlags(uint32_t bits);
     void ClearFlags(uint32_t bits);
+    void LockExchanges();
+    void UnlockExchanges();
 
     // Channel pair (channel_pair.cpp).
+    // Connect and Disconnect run with exchangeLock held by the caller.
     int Connect();
     int Disconnect();
+    int ConnectPair();
+    void CloseChannels();
+    void ReleaseStackHold();
     static void __cdecl OnControlEvent(const ChannelEvent* event);
     static void __cdecl OnDataEvent(const ChannelEvent* event);
 
@@ -71,4 +85,18 @@ struct HcrpConnection {
     int CreditRequest();
     int GetLPTStatus(uint8_t* status);
     int Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t* totalLength, uint32_t* copied);
+};
+
+// Holds a connection's exchangeLock for a scope.
+class ExchangeLock {
+  public:
+    explicit ExchangeLock(HcrpConnection& connection) : connection_(connection) {
+        connection_.LockExchanges();
+    }
+    ~ExchangeLock() { connection_.UnlockExchanges(); }
+    ExchangeLock(const ExchangeLock&) = delete;
+    ExchangeLock& operator=(const ExchangeLock&) = delete;
+
+  private:
+    HcrpConnection& connection_;
 };

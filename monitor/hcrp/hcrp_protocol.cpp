@@ -1,6 +1,8 @@
 // HCRP client side on an open channel pair: the four control requests and their responses,
 // credit-based sending of print data and taking back-channel data. Every operation runs with
-// MonitorLock held by its caller; the queues are filled concurrently by the channel callbacks.
+// the connection's exchangeLock held by its caller, so one request of a port is outstanding
+// at a time and each response is matched against it; other ports' exchanges go on meanwhile.
+// The queues are filled concurrently by the channel callbacks.
 
 #include <cstdlib>
 #include <cstring>

@@ -52,7 +52,8 @@ bool Append(char* path, size_t capacity, const char* tail) {
 
 StackBinding::StackBinding()
     : module(nullptr), libraryPath{}, qorlRegister(nullptr), qorlUnregister(nullptr),
-      qorlConnect(nullptr), qorlDisconnect(nullptr), qorlSendData(nullptr) {
+      qorlConnect(nullptr), qorlDisconnect(nullptr), qorlSendData(nullptr), holders(0),
+      loadCount(0) {
     InitializeCriticalSection(&bindingLock);
 }
 
@@ -185,6 +186,10 @@ int StackBinding::LoadQORLIB() {
                     reinterpret_cast<QorlDisconnectFn>(reinterpret_cast<void*>(found[3]));
                 qorlSendData = reinterpret_cast<QorlSendDataFn>(reinterpret_cast<void*>(found[4]));
                 module = loaded;
+                // Holders of an earlier load (released by an unconditional Unload) do not
+                // count for this one.
+                holders = 0;
+                loadCount = loadCount + 1 == 0 ? 1 : loadCount + 1;
                 result = 1;
             }
         }
@@ -197,6 +202,37 @@ int StackBinding::LoadQORLIB() {
 int StackBinding::Unload() {
     EnterCriticalSection(&bindingLock);
     int result = UnloadHeld();
+    LeaveCriticalSection(&bindingLock);
+    return result;
+}
+
+uint32_t StackBinding::Acquire() {
+    EnterCriticalSection(&bindingLock);
+    uint32_t token = 0;
+    // LoadQORLIB takes the binding lock again; it is re-entrant.
+    if (LoadQORLIB()) {
+        if (loadCount == 0) {
+            // A library bound by other means than LoadQORLIB (a test installing one).
+            loadCount = 1;
+        }
+        holders++;
+        token = loadCount;
+    }
+    LeaveCriticalSection(&bindingLock);
+    return token;
+}
+
+void StackBinding::Release(uint32_t token) {
+    EnterCriticalSection(&bindingLock);
+    if (token != 0 && token == loadCount && holders > 0) {
+        holders--;
+    }
+    LeaveCriticalSection(&bindingLock);
+}
+
+int StackBinding::UnloadIfUnused() {
+    EnterCriticalSection(&bindingLock);
+    int result = holders == 0 ? UnloadHeld() : 1;
     LeaveCriticalSection(&bindingLock);
     return result;
 }

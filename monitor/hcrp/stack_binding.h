@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstdint>
+
 #include "hcrp/qorlib_abi.h"
 
 class StackBinding {
@@ -14,6 +16,16 @@ class StackBinding {
 
     int LoadQORLIB();
     int Unload();
+
+    // Who needs the library to stay loaded: every connection from its Connect to its
+    // Disconnect. Acquire binds the library (LoadQORLIB) and counts one holder; it returns a
+    // token for Release, 0 when the library cannot be bound. A token belongs to one load of
+    // the library: after an Unload and a new load, tokens of the old load release nothing.
+    uint32_t Acquire();
+    void Release(uint32_t token);
+    // Unloads the library only when nobody holds it, so that no thread is left inside it and
+    // no open channel loses it.
+    int UnloadIfUnused();
     int GetDLLPathName();
     static int IsProcessRunning(const char* name);
 
@@ -27,6 +39,9 @@ class StackBinding {
 
   private:
     int UnloadHeld();
+
+    uint32_t holders;   // guarded by bindingLock
+    uint32_t loadCount; // which load of the library the holders count for
 
     // Keeps LoadQORLIB and Unload from running at the same time on two threads. A leaf
     // lock: nothing else is taken while it is held (the loader's lock aside).

@@ -3,6 +3,10 @@
 // The ID is received into a work buffer of its own and copied into the cache only when a
 // query stores it, so the cache always holds a terminated string inside its buffer and a
 // query that stores nothing keeps the ID cached before it.
+//
+// A query holds its port's exchange lock, so it never overlaps a job operation on that port;
+// the cache fields (deviceId, deviceIdSize, deviceIdTime) and deviceIdThread are read and
+// written with MonitorLock held, which is never held while the printer is asked.
 
 #include "job/device_id.h"
 
@@ -33,14 +37,14 @@ void ForgetEndedWorker(PortRecord* record) {
 }
 
 void StartWorker(PortRecord* record) {
-    // The handle is stored before the worker can take MonitorLock (the caller holds it), so
-    // the record's lifetime check sees the worker from its first instruction.
+    // Stored with MonitorLock held, as the record's lifetime check reads it, so that check
+    // sees the worker from the moment it exists.
     record->deviceIdThread = CreateThread(nullptr, 0, DeviceIdWorker, record, 0, nullptr);
 }
 
 // Stores the ID whose length field (counting itself) is total from a work buffer of
 // workSize bytes into the cache, terminated, and dates the cache. The ID text is cut to
-// what the work buffer and the cache can hold.
+// what the work buffer and the cache can hold. Called with MonitorLock held.
 void StoreDeviceId(PortRecord* record, const uint8_t* work, uint32_t workSize, uint32_t total) {
     uint32_t length = total < 2 ? 0 : total - 2;
     if (workSize < 2) {
@@ -75,6 +79,7 @@ void GrowAndQuery(PortRecord* record, uint32_t total) {
         copied == again) {
         auto* cache = reinterpret_cast<char*>(TakeBuffer(size));
         if (cache != nullptr) {
+            MonitorLockGuard lock;
             GlobalFree(record->deviceId);
             record->deviceId = cache;
             record->deviceIdSize = size;
@@ -84,15 +89,24 @@ void GrowAndQuery(PortRecord* record, uint32_t total) {
     GlobalFree(work);
 }
 
-void QueryDeviceId(PortRecord* record) {
+// The size of the cache, made at its first size when there is none; 0 when out of memory.
+uint32_t CacheSize(PortRecord* record) {
+    MonitorLockGuard lock;
     if (record->deviceId == nullptr) {
         record->deviceIdSize = DEVICE_ID_INITIAL_SIZE;
         record->deviceId = reinterpret_cast<char*>(TakeBuffer(DEVICE_ID_INITIAL_SIZE));
         if (record->deviceId == nullptr) {
-            return;
+            return 0;
         }
     }
-    uint32_t size = record->deviceIdSize;
+    return record->deviceIdSize;
+}
+
+void QueryDeviceId(PortRecord* record) {
+    uint32_t size = CacheSize(record);
+    if (size == 0) {
+        return;
+    }
     uint8_t* work = TakeBuffer(size);
     if (work == nullptr) {
         return;
@@ -101,12 +115,14 @@ void QueryDeviceId(PortRecord* record) {
     uint32_t copied = 0;
     if (record->connection.Get1284ID(work, size, &total, &copied)) {
         if (total != 0 && copied == total) {
+            MonitorLockGuard lock;
             StoreDeviceId(record, work, size, total);
         } else if (total == 0 || total > DEVICE_ID_INITIAL_SIZE + 1) {
             SetLastError(ERROR_INSUFFICIENT_BUFFER);
         }
     } else if (total != 0 && total <= size) {
         // A later exchange failed: keep what arrived of the ID.
+        MonitorLockGuard lock;
         StoreDeviceId(record, work, size, total);
     } else if (total != 0) {
         // The first reply alone did not fit (an ID of 264 bytes or more against 263).
@@ -119,7 +135,7 @@ void QueryDeviceId(PortRecord* record) {
 
 DWORD WINAPI DeviceIdWorker(LPVOID parameter) {
     auto* record = static_cast<PortRecord*>(parameter);
-    MonitorLockGuard lock;
+    ExchangeLock exchange(record->connection);
     if (!g_stackBinding.LoadQORLIB()) {
         return 0;
     }
@@ -130,7 +146,7 @@ DWORD WINAPI DeviceIdWorker(LPVOID parameter) {
     QueryDeviceId(record);
     if (!(record->flags & PORT_DOC_STARTED)) {
         record->connection.Disconnect();
-        ReleaseStackIfIdle(record);
+        ReleaseStackIfIdle();
     }
     return 0;
 }
@@ -141,7 +157,8 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR, LPWSTR
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    PortRecord* record = PortFromHandle(hPort);
+    PortCall call(hPort);
+    PortRecord* record = call.record();
     if (record == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -153,27 +170,35 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR, LPWSTR
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    MonitorLockGuard lock;
-    if (record->deviceId == nullptr) {
-        if (record->deviceIdThread != nullptr) {
+    bool refreshHere = false;
+    {
+        MonitorLockGuard lock;
+        if (record->deviceId == nullptr) {
+            if (record->deviceIdThread != nullptr) {
+                ForgetEndedWorker(record);
+            } else {
+                StartWorker(record);
+            }
+            *lpcbReturned = 0;
+            SetLastError(ERROR_IO_PENDING);
+            return FALSE;
+        }
+        time_t now = Now();
+        if (difftime(now, static_cast<time_t>(record->deviceIdTime)) > DEVICE_ID_LIFETIME_SECONDS) {
             ForgetEndedWorker(record);
-        } else {
-            StartWorker(record);
-        }
-        *lpcbReturned = 0;
-        SetLastError(ERROR_IO_PENDING);
-        return FALSE;
-    }
-    time_t now = Now();
-    if (difftime(now, static_cast<time_t>(record->deviceIdTime)) > DEVICE_ID_LIFETIME_SECONDS) {
-        ForgetEndedWorker(record);
-        if (record->connection.IsConnected()) {
-            record->deviceIdTime = static_cast<int32_t>(now);
-            DeviceIdWorker(record);
-        } else if (record->deviceIdThread == nullptr) {
-            StartWorker(record);
+            if (record->connection.IsConnected()) {
+                record->deviceIdTime = static_cast<int32_t>(now);
+                refreshHere = true;
+            } else if (record->deviceIdThread == nullptr) {
+                StartWorker(record);
+            }
         }
     }
+    if (refreshHere) {
+        // On this thread, without MonitorLock: the exchange waits only for this port.
+        DeviceIdWorker(record);
+    }
+    MonitorLockGuard lock;
     size_t length =
         record->deviceId != nullptr ? strnlen(record->deviceId, record->deviceIdSize) : 0;
     *lpcbReturned = static_cast<DWORD>(length);

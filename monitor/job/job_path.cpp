@@ -1,9 +1,10 @@
 // StartDocPort, WritePort, ReadPort, EndDocPort, ClosePort and ResetPortJob: one print job
 // carried through a port over its HCRP channel pair.
 //
-// The stack is bound with MonitorLock held, not before it is entered: LoadQORLIB and Unload
-// change the one process-wide binding, and Unload runs under the lock (EndDocPort, the
-// device-ID worker), so a bind outside it could meet an unload half-way.
+// Each operation holds its port's exchange lock for its whole run, across the waits for the
+// printer, and never MonitorLock: a printer that grants no credit or does not answer holds up
+// only the calls on its own port. The job state of a port (flags, printer, names, status
+// record) is used only here and by the port's device-ID query, under that same lock.
 
 #include "job/job_path.h"
 
@@ -22,17 +23,8 @@ void ReleasePrinterName(PortRecord* record) {
     }
 }
 
-bool AnyChannelOpen(PortRecord* list) {
-    for (PortRecord* port = list; port != nullptr; port = port->next) {
-        if (port->connection.channelFlags != 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool PrinterReady() {
-    const PRINTER_INFO_2W* info = g_portStatusReport.printerInfo;
+bool PrinterReady(const PortRecord* record) {
+    const PRINTER_INFO_2W* info = record->status.printerInfo;
     return info != nullptr && info->Status == 0;
 }
 
@@ -48,7 +40,6 @@ bool BindStack() {
 }
 
 BOOL StartDocFailure(PortRecord* record, DWORD error) {
-    MonitorLockLeave();
     ReleasePrinterName(record);
     SetLastError(error);
     return FALSE;
@@ -56,12 +47,10 @@ BOOL StartDocFailure(PortRecord* record, DWORD error) {
 
 } // namespace
 
-PortRecord* PortFromHandle(HANDLE hPort) {
-    auto* record = static_cast<PortRecord*>(hPort);
-    if (record == nullptr || record->signature != PORT_RECORD_SIGNATURE) {
-        return nullptr;
-    }
-    return record;
+PortCall::PortCall(HANDLE hPort) : record_(PinPort(hPort)) {}
+
+PortCall::~PortCall() {
+    UnpinPort(record_);
 }
 
 bool EnsureConnected(PortRecord* record) {
@@ -87,31 +76,22 @@ void ClosePortPrinter(PortRecord* record) {
     }
 }
 
-void ReleaseStackIfIdle(PortRecord* record) {
-    MonitorHandle* monitor = record != nullptr ? record->monitor : nullptr;
-    if (monitor != nullptr &&
-        (AnyChannelOpen(monitor->ports) || AnyChannelOpen(monitor->retiredPorts))) {
-        return;
-    }
-    if (monitor == nullptr && record != nullptr && record->connection.channelFlags != 0) {
-        return;
-    }
-    g_stackBinding.Unload();
+void ReleaseStackIfIdle() {
+    g_stackBinding.UnloadIfUnused();
 }
 
 BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD, LPBYTE) {
-    PortRecord* record = PortFromHandle(hPort);
+    PortCall call(hPort);
+    PortRecord* record = call.record();
     if (record == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    MonitorLockEnter();
+    ExchangeLock exchange(record->connection);
     if (record->flags & PORT_DOC_STARTED) {
-        MonitorLockLeave();
         return TRUE;
     }
     if (!g_stackBinding.LoadQORLIB()) {
-        MonitorLockLeave();
         ReleasePrinterName(record);
         SetLastError(ERROR_OPEN_FAILED);
         return FALSE;
@@ -125,7 +105,7 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD, 
     wchar_t* copy = DuplicateWideString(pPrinterName);
     ReleasePrinterName(record);
     record->printerName = copy;
-    SavePrinterName(pPrinterName);
+    SavePrinterName(record, pPrinterName);
     if (copy == nullptr) {
         return StartDocFailure(record, 0);
     }
@@ -147,7 +127,6 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD, 
         return StartDocFailure(record, 0);
     }
     record->flags |= PORT_DOC_STARTED;
-    MonitorLockLeave();
     return TRUE;
 }
 
@@ -155,7 +134,8 @@ BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
     DWORD ignored = 0;
     LPDWORD written = pcbWritten != nullptr ? pcbWritten : &ignored;
     *written = 0;
-    PortRecord* record = PortFromHandle(hPort);
+    PortCall call(hPort);
+    PortRecord* record = call.record();
     if (record == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -164,7 +144,7 @@ BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    MonitorLockGuard lock;
+    ExchangeLock exchange(record->connection);
     if (!BindStack()) {
         return FALSE;
     }
@@ -172,9 +152,9 @@ BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
         SetLastError(ERROR_OPEN_FAILED);
         return FALSE;
     }
-    if (!PrinterReady()) {
+    if (!PrinterReady(record)) {
         UpdatePortStatus(record);
-        if (!PrinterReady()) {
+        if (!PrinterReady(record)) {
             return FALSE;
         }
     }
@@ -192,7 +172,8 @@ BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
 }
 
 BOOL WINAPI ReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
-    PortRecord* record = PortFromHandle(hPort);
+    PortCall call(hPort);
+    PortRecord* record = call.record();
     if (record == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -201,7 +182,7 @@ BOOL WINAPI ReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRe
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    MonitorLockGuard lock;
+    ExchangeLock exchange(record->connection);
     if (!BindStack()) {
         return FALSE;
     }
@@ -215,7 +196,7 @@ BOOL WINAPI ReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRe
     } else {
         *pcbRead = 0;
     }
-    if (g_portStatusReport.printerHandleError == ERROR_INVALID_HANDLE) {
+    if (record->status.printerHandleError == ERROR_INVALID_HANDLE) {
         DWORD error = GetLastError();
         ResetPortJob(record);
         SetLastError(error);
@@ -224,12 +205,13 @@ BOOL WINAPI ReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRe
 }
 
 BOOL WINAPI EndDocPort(HANDLE hPort) {
-    PortRecord* record = PortFromHandle(hPort);
+    PortCall call(hPort);
+    PortRecord* record = call.record();
     if (record == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    MonitorLockGuard lock;
+    ExchangeLock exchange(record->connection);
     if (!(record->flags & PORT_DOC_STARTED)) {
         return TRUE;
     }
@@ -239,25 +221,30 @@ BOOL WINAPI EndDocPort(HANDLE hPort) {
         return FALSE;
     }
     record->connection.Disconnect();
-    ClearPortStatus();
+    ClearPortStatus(record);
     g_spoolerClient.setJob(record->printer, record->jobId, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER);
     ClosePortPrinter(record);
     ReleasePrinterName(record);
-    ReleaseStackIfIdle(record);
+    ReleaseStackIfIdle();
     record->flags &= ~PORT_DOC_STARTED;
     return TRUE;
 }
 
 BOOL WINAPI ClosePort(HANDLE hPort) {
-    PortRecord* record = PortFromHandle(hPort);
+    PortCall call(hPort);
+    PortRecord* record = call.record();
     if (record == nullptr) {
         return TRUE;
     }
-    MonitorLockGuard lock;
-    if (g_stackBinding.module != nullptr) {
-        record->connection.Disconnect();
+    {
+        ExchangeLock exchange(record->connection);
+        if (g_stackBinding.module != nullptr) {
+            record->connection.Disconnect();
+        }
     }
-    // The spooler's hold ends here; a record already off the port list may be freed now.
+    // The spooler's hold ends here; a record already off the port list is freed once the
+    // last call on it ends.
+    MonitorLockGuard lock;
     ReleasePortHandle(record);
     return TRUE;
 }
@@ -268,11 +255,11 @@ BOOL ResetPortJob(PortRecord* record) {
         return FALSE;
     }
     record->connection.Disconnect();
-    ClearPortStatus();
+    ClearPortStatus(record);
     ClosePortPrinter(record);
     ReleasePrinterName(record);
-    ReleaseStackIfIdle(record);
+    ReleaseStackIfIdle();
     record->flags = 0;
-    g_portStatusReport.printerHandleError = 0;
+    record->status.printerHandleError = 0;
     return TRUE;
 }

@@ -5,20 +5,34 @@
 
 struct PortRecord;
 
-// The port record behind a spooler port handle, or null for a handle that is not one.
-PortRecord* PortFromHandle(HANDLE hPort);
+// One call of the spooler (or of a device-ID query) on a port handle: the record behind the
+// handle, pinned for the length of the call so that no removal frees it meanwhile. Null when
+// the handle is no port record of this monitor (never one, or already freed).
+class PortCall {
+  public:
+    explicit PortCall(HANDLE hPort);
+    ~PortCall();
+    PortCall(const PortCall&) = delete;
+    PortCall& operator=(const PortCall&) = delete;
+    PortRecord* record() const { return record_; }
+
+  private:
+    PortRecord* record_;
+};
 
 // Tears down whatever job the port runs (ReadPort's recovery after the printer handle had to
 // be replaced): channels, port status, printer, name, stack binding, flags. FALSE with
-// ERROR_INVALID_HANDLE when the port is null or no channel is open.
+// ERROR_INVALID_HANDLE when the port is null or no channel is open. Called with the port's
+// exchange lock held.
 BOOL ResetPortJob(PortRecord* record);
 
-// Releases the Bluetooth stack unless a port still has a channel open: the binding is
-// process-wide, and unloading the library under another port's open channels would pull
-// it away from a job in progress. Called with MonitorLock held.
-void ReleaseStackIfIdle(PortRecord* record);
+// Releases the Bluetooth stack unless a connection still holds it: the binding is
+// process-wide, and unloading the library under another port's open channels would pull it
+// away from a job in progress.
+void ReleaseStackIfIdle();
 
-// Makes sure both channels are open, closing half a pair first. Called with MonitorLock held.
+// Makes sure both channels are open, closing half a pair first. Called with the port's
+// exchange lock held.
 bool EnsureConnected(PortRecord* record);
 
 // Closes the port's printer handle if it holds one and forgets it.

@@ -11,8 +11,6 @@
 #include "job/status_map.h"
 #include "ports/port_record.h"
 
-PortStatusReport g_portStatusReport = {{0, nullptr, PORT_STATUS_TYPE_ERROR}, nullptr, {0}, 0};
-
 namespace {
 
 wchar_t kNotPoweredOn[] = L"Not Powered On";
@@ -20,7 +18,7 @@ wchar_t kNotPoweredOn[] = L"Not Powered On";
 // Re-opens the printer by the saved name after the spooler refused the port's handle.
 // FALSE when the printer cannot be had.
 BOOL ReopenPrinter(PortRecord* record) {
-    PortStatusReport& report = g_portStatusReport;
+    PortStatusReport& report = record->status;
     // The old handle is no longer valid: it is dropped, not closed.
     record->printer = nullptr;
     wchar_t* copy = DuplicateWideString(report.savedPrinterName);
@@ -43,7 +41,7 @@ BOOL ReopenPrinter(PortRecord* record) {
 }
 
 BOOL FetchPrinterInfo(PortRecord* record) {
-    PortStatusReport& report = g_portStatusReport;
+    PortStatusReport& report = record->status;
     DWORD needed = 0;
     if (g_spoolerClient.getPrinter(record->printer, 2, nullptr, 0, &needed)) {
         return FALSE;
@@ -75,8 +73,7 @@ BOOL FetchPrinterInfo(PortRecord* record) {
     return TRUE;
 }
 
-void PostPortStatus() {
-    PortStatusReport& report = g_portStatusReport;
+void PostPortStatus(PortStatusReport& report) {
     g_spoolerClient.setPort(nullptr, report.printerInfo->pPortName, 3,
                             reinterpret_cast<LPBYTE>(&report.portInfo));
     // The text is ours only for the length of the call.
@@ -89,12 +86,12 @@ BOOL UpdatePortStatus(PortRecord* record) {
     if (record == nullptr) {
         return FALSE;
     }
-    PortStatusReport& report = g_portStatusReport;
+    PortStatusReport& report = record->status;
     if (report.printerInfo == nullptr && !FetchPrinterInfo(record)) {
         return FALSE;
     }
     // With the control channel closed no answer can come: fail now rather than after the
-    // whole response time-out with MonitorLock held.
+    // whole response time-out.
     uint8_t status = 0;
     if (!(record->connection.channelFlags & CONTROL_OPEN) ||
         !record->connection.GetLPTStatus(&status)) {
@@ -108,25 +105,25 @@ BOOL UpdatePortStatus(PortRecord* record) {
     if (mapping.setsPrinterStatus) {
         report.printerInfo->Status = mapping.printerStatus;
     }
-    PostPortStatus();
+    PostPortStatus(report);
     return mapping.ready ? TRUE : FALSE;
 }
 
-void ClearPortStatus() {
-    PortStatusReport& report = g_portStatusReport;
+void ClearPortStatus(PortRecord* record) {
+    PortStatusReport& report = record->status;
     if (report.printerInfo == nullptr) {
         return;
     }
     report.portInfo.dwStatus = 0;
     report.portInfo.pszStatus = nullptr;
     report.portInfo.dwSeverity = 0;
-    PostPortStatus();
+    PostPortStatus(report);
     GlobalFree(report.printerInfo);
     report.printerInfo = nullptr;
 }
 
-void SavePrinterName(const wchar_t* name) {
-    wchar_t* saved = g_portStatusReport.savedPrinterName;
+void SavePrinterName(PortRecord* record, const wchar_t* name) {
+    wchar_t* saved = record->status.savedPrinterName;
     size_t length = name == nullptr ? SAVED_PRINTER_NAME_LENGTH : wcslen(name);
     if (length >= SAVED_PRINTER_NAME_LENGTH) {
         saved[0] = L'\0';

@@ -68,6 +68,7 @@ PortRecord* CreatePortRecord(MonitorHandle* monitor, const wchar_t* name) {
     record->next = nullptr;
     record->monitor = monitor;
     record->signature = PORT_RECORD_SIGNATURE;
+    record->status.portInfo.dwSeverity = PORT_STATUS_TYPE_ERROR;
     record->connection.Initialize();
     PortRecord** link = &monitor->ports;
     while (*link != nullptr) {
@@ -97,7 +98,16 @@ bool WorkerRunning(const PortRecord* record) {
 }
 
 bool StillInUse(const PortRecord* record) {
-    return record->openCount > 0 || WorkerRunning(record);
+    return record->openCount > 0 || record->callCount > 0 || WorkerRunning(record);
+}
+
+bool Listed(PortRecord* first, const PortRecord* record) {
+    for (PortRecord* port = first; port != nullptr; port = port->next) {
+        if (port == record) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // A record taken off the port list is freed at once unless the spooler holds it open or
@@ -115,11 +125,19 @@ void RetireOrFree(MonitorHandle* monitor, PortRecord* record) {
 } // namespace
 
 void FreePortRecord(PortRecord* record) {
+    // Nothing uses the record any more; channels still open (a port dropped while connected
+    // with no handle held) are closed first, so that no channel event reaches freed memory.
+    if (record->connection.channelFlags != 0 || record->connection.stackHold != 0) {
+        record->connection.Disconnect();
+    }
     if (record->deviceId != nullptr) {
         GlobalFree(record->deviceId);
     }
     if (record->printerName != nullptr) {
         GlobalFree(record->printerName);
+    }
+    if (record->status.printerInfo != nullptr) {
+        GlobalFree(record->status.printerInfo);
     }
     if (record->deviceIdThread != nullptr) {
         CloseHandle(record->deviceIdThread);
@@ -180,6 +198,35 @@ void ReclaimRetiredPorts(MonitorHandle* monitor) {
             *link = record->next;
             FreePortRecord(record);
         }
+    }
+}
+
+PortRecord* PinPort(HANDLE handle) {
+    if (handle == nullptr) {
+        return nullptr;
+    }
+    auto* record = static_cast<PortRecord*>(handle);
+    MonitorLockGuard lock;
+    // Compared as addresses only: a handle is not read until it is known to be a record.
+    for (MonitorHandle* monitor = g_monitors; monitor != nullptr; monitor = monitor->nextMonitor) {
+        if (Listed(monitor->ports, record) || Listed(monitor->retiredPorts, record)) {
+            record->callCount++;
+            return record;
+        }
+    }
+    return nullptr;
+}
+
+void UnpinPort(PortRecord* record) {
+    if (record == nullptr) {
+        return;
+    }
+    MonitorLockGuard lock;
+    if (record->callCount > 0) {
+        record->callCount--;
+    }
+    if (record->retired && record->monitor != nullptr) {
+        ReclaimRetiredPorts(record->monitor);
     }
 }
 

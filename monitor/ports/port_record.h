@@ -4,6 +4,7 @@
 // callers hold it around each lookup, creation or removal.
 
 #include <windows.h>
+#include <winspool.h>
 #include <cstdint>
 
 #include "entry/monitor.h"
@@ -13,6 +14,20 @@ constexpr uint32_t PORT_RECORD_SIGNATURE = 0x5450; // "PT"
 constexpr uint32_t XCV_HANDLE_SIGNATURE = 0x5843;  // "CX"
 constexpr uint32_t PORT_DOC_STARTED = 0x8;
 constexpr size_t MAX_PORT_NAME_LENGTH = 247;
+
+// Room for the printer name given to StartDocPort, terminator included. Large enough for
+// every name the spooler accepts; a longer name is not kept at all (job/port_status.h).
+constexpr size_t SAVED_PRINTER_NAME_LENGTH = 260;
+
+// The printer status a port posts to the spooler (job/port_status.cpp). Each port has its
+// own, so that a port's line status is posted under its own port name and a recovery of one
+// port's printer handle tears down only that port's job.
+struct PortStatusReport {
+    PORT_INFO_3W portInfo;        // what SetPortW is given
+    PRINTER_INFO_2W* printerInfo; // level-2 record of the printer being printed to, or null
+    wchar_t savedPrinterName[SAVED_PRINTER_NAME_LENGTH];
+    uint8_t printerHandleError; // ERROR_INVALID_HANDLE once a re-open of the printer began
+};
 
 struct PortRecord {
     uint32_t signature;
@@ -33,6 +48,12 @@ struct PortRecord {
     // ClosePort, and whether the record has left the port list for monitor->retiredPorts.
     volatile LONG openCount;
     uint32_t retired;
+    // Calls of the spooler or a device-ID query in progress on the record (PinPort), which
+    // keep it from being freed as an open handle does. Changed with MonitorLock held.
+    LONG callCount;
+    // Job state (flags, printerName, printer, jobId) and this are used by the port's job
+    // operations only, with connection.exchangeLock held.
+    PortStatusReport status;
     wchar_t nameCharacters[1];
 };
 
@@ -74,6 +95,13 @@ void ReleasePortHandle(PortRecord* record);
 void ReclaimRetiredPorts(MonitorHandle* monitor);
 // Releases everything a record owns and the record itself.
 void FreePortRecord(PortRecord* record);
+
+// The record behind a port handle, if the handle is a record on the port list or the
+// retired list of a monitor not yet shut down (a handle that was never one, or whose record
+// was freed, is refused without being read), pinned so that it is not freed until UnpinPort.
+// Null when it is not. Both take MonitorLock; neither waits for anything else.
+PortRecord* PinPort(HANDLE handle);
+void UnpinPort(PortRecord* record);
 
 // Enumeration entries (port_info.cpp).
 DWORD GetPortInfoSize(PortRecord* record, DWORD level);

@@ -190,6 +190,40 @@ TEST_F(StackBindingTest, WithTheStackProcessTheFiveOperationsAreResolved) {
     EXPECT_NE(0, binding.Unload());
 }
 
+// Connections hold the library while they use it: it is unloaded only when the last hold
+// is given back, and a hold taken before an unconditional unload counts for nothing after.
+TEST_F(StackBindingTest, HeldLibraryIsUnloadedOnlyWhenTheLastHolderLetsGo) {
+    StackProcess tarnwick(ProgramDirectory() + "Tarnwick.exe");
+    ASSERT_TRUE(tarnwick.started());
+    StackBinding binding;
+    const uint32_t first = binding.Acquire();
+    const uint32_t second = binding.Acquire();
+    ASSERT_NE(0u, first);
+    ASSERT_NE(0u, second);
+    ASSERT_NE(nullptr, binding.module);
+    EXPECT_EQ(1, binding.UnloadIfUnused());
+    EXPECT_NE(nullptr, binding.module);
+    binding.Release(first);
+    EXPECT_EQ(1, binding.UnloadIfUnused());
+    EXPECT_NE(nullptr, binding.module);
+    binding.Release(second);
+    EXPECT_NE(0, binding.UnloadIfUnused());
+    EXPECT_EQ(nullptr, binding.module);
+
+    const uint32_t stale = binding.Acquire();
+    ASSERT_NE(0u, stale);
+    EXPECT_NE(0, binding.Unload());
+    const uint32_t fresh = binding.Acquire();
+    ASSERT_NE(0u, fresh);
+    EXPECT_NE(stale, fresh);
+    binding.Release(stale); // of the earlier load: releases nothing
+    EXPECT_EQ(1, binding.UnloadIfUnused());
+    EXPECT_NE(nullptr, binding.module);
+    binding.Release(fresh);
+    EXPECT_NE(0, binding.UnloadIfUnused());
+    EXPECT_EQ(nullptr, binding.module);
+}
+
 TEST_F(StackBindingTest, TheStackProcessCountsInAnyLetterCase) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);

@@ -98,8 +98,8 @@ TEST_F(DeviceId, FirstRequestPendsWithOneWorkerThenTheCacheAnswers) {
     DWORD returned = 0;
     HANDLE worker = nullptr;
     {
-        // The worker cannot run while the test holds the lock.
-        MonitorLockGuard lock;
+        // The worker cannot run while the test holds the port's exchange lock.
+        ExchangeLock exchange(port_->connection);
         EXPECT_FALSE(Request(200, &returned));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
         EXPECT_EQ(returned, 0u);

@@ -1,6 +1,6 @@
 #pragma once
 // A monitor set up as the spooler would, with its spooler-client calls answered by a
-// SpoolerRecorder, and helpers to make ports and to reset the process-wide status record.
+// SpoolerRecorder, and a helper to make ports.
 
 #include <gtest/gtest.h>
 
@@ -16,17 +16,6 @@
 
 namespace jobtest {
 
-inline void ResetPortStatusReport() {
-    PortStatusReport& report = g_portStatusReport;
-    if (report.printerInfo != nullptr) {
-        GlobalFree(report.printerInfo);
-    }
-    report.printerInfo = nullptr;
-    report.portInfo = {0, nullptr, PORT_STATUS_TYPE_ERROR};
-    report.savedPrinterName[0] = L'\0';
-    report.printerHandleError = 0;
-}
-
 class MonitorFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -36,7 +25,6 @@ class MonitorFixture : public ::testing::Test {
         table_ = InitializePrintMonitor2(&init_, &handle_);
         ASSERT_NE(table_, nullptr);
         monitor_ = static_cast<MonitorHandle*>(handle_);
-        ResetPortStatusReport();
         g_deviceIdClock = time;
     }
 
@@ -44,7 +32,6 @@ class MonitorFixture : public ::testing::Test {
         if (table_ != nullptr) {
             table_->pfnShutdown(handle_);
         }
-        ResetPortStatusReport();
         g_deviceIdClock = time;
         g_stackBinding.Unload();
     }

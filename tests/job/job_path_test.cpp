@@ -62,7 +62,7 @@ TEST_F(JobPath, WholeJobReachesThePrinterByteForByte) {
     EXPECT_EQ(port_->printerName, nullptr);
     EXPECT_EQ(port_->flags & PORT_DOC_STARTED, 0u);
     EXPECT_EQ(port_->connection.channelFlags, 0);
-    EXPECT_EQ(g_portStatusReport.printerInfo, nullptr);
+    EXPECT_EQ(port_->status.printerInfo, nullptr);
     EXPECT_EQ(g_stackBinding.module, nullptr);
     // One status query for the whole job: the printer record is fetched once.
     EXPECT_EQ(spooler_.StatusPosts().size(), 2u);
@@ -121,9 +121,9 @@ TEST_F(JobPath, EveryStatusRowAsTheSpoolerSeesIt) {
             EXPECT_EQ(post.text, row.text);
         }
         EXPECT_EQ(post.severity, static_cast<DWORD>(PORT_STATUS_TYPE_ERROR));
-        ASSERT_NE(g_portStatusReport.printerInfo, nullptr);
-        EXPECT_EQ(g_portStatusReport.printerInfo->Status, row.printerStatus);
-        EXPECT_EQ(g_portStatusReport.portInfo.pszStatus, nullptr);
+        ASSERT_NE(port_->status.printerInfo, nullptr);
+        EXPECT_EQ(port_->status.printerInfo->Status, row.printerStatus);
+        EXPECT_EQ(port_->status.portInfo.pszStatus, nullptr);
         if (!row.started) {
             // Back to idle, as the spooler's closing of the port does.
             EXPECT_TRUE(ClosePort(port_));
@@ -304,19 +304,19 @@ TEST_F(JobPath, ReplacedPrinterHandleMakesTheNextReadPortResetThePort) {
     EXPECT_EQ(port_->printer, opens[0].handle);
     ASSERT_NE(port_->printerName, nullptr);
     EXPECT_EQ(std::wstring(port_->printerName), kPrinterName);
-    EXPECT_EQ(g_portStatusReport.printerHandleError, ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port_->status.printerHandleError, ERROR_INVALID_HANDLE);
     EXPECT_TRUE(port_->connection.IsConnected());
 
     BYTE back[64];
     DWORD read = 99;
     ReadPort(port_, back, sizeof(back), &read);
-    EXPECT_EQ(g_portStatusReport.printerHandleError, 0);
+    EXPECT_EQ(port_->status.printerHandleError, 0);
     EXPECT_EQ(port_->connection.channelFlags, 0);
     EXPECT_EQ(port_->flags, 0u);
     EXPECT_EQ(port_->printerName, nullptr);
     EXPECT_EQ(spooler_.OpenHandleCount(), 0u);
     EXPECT_EQ(g_stackBinding.module, nullptr);
-    EXPECT_EQ(g_portStatusReport.printerInfo, nullptr);
+    EXPECT_EQ(port_->status.printerInfo, nullptr);
     EXPECT_TRUE(spooler_.JobCommands().empty());
     PortStatusPost cleared = LastPost();
     EXPECT_EQ(cleared.portName, kPortName);
@@ -363,6 +363,98 @@ TEST_F(JobPath, EndingOnePortsJobKeepsTheStackForAnotherPortStillPrinting) {
     EXPECT_EQ(g_stackBinding.module, nullptr);
     EXPECT_TRUE(printer_.Sink() == a);
     EXPECT_TRUE(other.Sink() == b);
+}
+
+// Each port keeps its own status record: while one port's job holds its printer record,
+// another port's status is posted under that other port's name, and one port's printer
+// handle recovery resets only that port.
+TEST_F(JobPath, EachPortPostsUnderItsOwnNameAndRecoversOnlyItself) {
+    SimPrinter other(0x66);
+    ASSERT_TRUE(other.Add());
+    const wchar_t* otherName = L"00:11:22:33:44:66.1";
+    PortRecord* second = AddPort(otherName, 0x66);
+    ASSERT_NE(second, nullptr);
+    spooler_.AddPrinter(L"Lab", otherName);
+    const std::vector<uint8_t> a = JobBytes(20000, 8);
+    const std::vector<uint8_t> b = JobBytes(20000, 9);
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(StartDocPort(second, const_cast<wchar_t*>(L"Lab"), 9, 1, nullptr));
+    EXPECT_EQ(LastPost().portName, otherName);
+    ASSERT_TRUE(SpoolerWrite(port_, a, 4096));
+    ASSERT_TRUE(EndDocPort(port_));
+    // A write after the end finds the closed handle refused and re-opens the printer.
+    ASSERT_TRUE(SpoolerWrite(port_, a, 4096));
+    ASSERT_EQ(port_->status.printerHandleError, ERROR_INVALID_HANDLE);
+    EXPECT_EQ(second->status.printerHandleError, 0);
+
+    spooler_.Clear();
+    BYTE back[64];
+    DWORD read = 0;
+    ReadPort(second, back, sizeof(back), &read);
+    // The other port's document goes on, and its status went out under its own name.
+    EXPECT_NE(second->flags & PORT_DOC_STARTED, 0u);
+    EXPECT_TRUE(second->connection.IsConnected());
+    std::vector<PortStatusPost> posts = spooler_.StatusPosts();
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(posts[0].portName, otherName);
+
+    ReadPort(port_, back, sizeof(back), &read);
+    EXPECT_EQ(port_->status.printerHandleError, 0);
+    EXPECT_EQ(port_->connection.channelFlags, 0);
+    ASSERT_TRUE(SpoolerWrite(second, b, 4096));
+    ASSERT_TRUE(EndDocPort(second));
+    EXPECT_TRUE(other.Sink() == b);
+    EXPECT_EQ(spooler_.OpenHandleCount(), 0u);
+}
+
+// A port that waits for credit holds only itself: the monitor's lists stay free, so the port
+// can be taken off them meanwhile; its record lives until that write returns, and a handle
+// to it is refused afterwards.
+TEST_F(JobPath, PortTakenOffTheListWhileItsWriteWaitsLivesUntilTheWriteReturns) {
+    printer_.config.creditPolicy = QORLSIM_CREDIT_NEVER;
+    ASSERT_TRUE(printer_.Add());
+    port_->connection.retryTimeoutMs = 3000;
+    ASSERT_TRUE(Start());
+    const uint32_t requestsBefore = printer_.Stats().controlRequests;
+    std::vector<uint8_t> job = JobBytes(4096, 10);
+    struct Write {
+        PortRecord* port;
+        std::vector<uint8_t>* job;
+        BOOL result;
+        DWORD error;
+    } write = {port_, &job, TRUE, 0};
+    HANDLE writer = CreateThread(
+        nullptr, 0,
+        [](LPVOID parameter) -> DWORD {
+            auto* w = static_cast<Write*>(parameter);
+            DWORD written = 0;
+            w->result = WritePort(w->port, w->job->data(), 4096, &written);
+            w->error = GetLastError();
+            return 0;
+        },
+        &write, 0, nullptr);
+    ASSERT_NE(writer, nullptr);
+    for (int i = 0; i < 200 && printer_.Stats().controlRequests == requestsBefore; ++i) {
+        Sleep(5);
+    }
+    ASSERT_GT(printer_.Stats().controlRequests, requestsBefore);
+    {
+        MonitorLockGuard lock;
+        // Taken while the write still waits: nothing holds MonitorLock across the wait.
+        EXPECT_EQ(WaitForSingleObject(writer, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        ASSERT_TRUE(DeletePortRecord(monitor_, port_));
+        EXPECT_EQ(monitor_->retiredPorts, port_);
+    }
+    ASSERT_EQ(WaitForSingleObject(writer, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(writer);
+    EXPECT_FALSE(write.result);
+    EXPECT_EQ(write.error, static_cast<DWORD>(ERROR_TIMEOUT));
+    // The write was the last use: the record is gone, its channels closed with it.
+    EXPECT_EQ(monitor_->retiredPorts, nullptr);
+    EXPECT_EQ(printer_.Stats().openChannels, 0u);
+    DWORD written = 0;
+    EXPECT_FALSE(WritePort(port_, job.data(), 4096, &written));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 } // namespace

@@ -46,17 +46,44 @@ TEST_F(Offline, StartDocPortFailsWith110WhenTheStackProcessIsNotRunning) {
 }
 
 TEST_F(Offline, BadHandlesAndArgumentsGetClearErrors) {
-    SetLastError(0);
-    EXPECT_FALSE(StartDocPort(nullptr, const_cast<wchar_t*>(L"Office"), 1, 1, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    DWORD count = 5;
-    EXPECT_FALSE(WritePort(nullptr, nullptr, 0, &count));
-    EXPECT_EQ(count, 0u);
-    EXPECT_FALSE(ReadPort(nullptr, nullptr, 0, &count));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_FALSE(EndDocPort(nullptr));
-    EXPECT_TRUE(ClosePort(nullptr));
+    // Handles that are no port of the monitor: null, memory that looks like a record but was
+    // never handed out, and a record already freed. None of them is read.
+    alignas(PortRecord) BYTE lookalike[sizeof(PortRecord)] = {};
+    reinterpret_cast<PortRecord*>(lookalike)->signature = PORT_RECORD_SIGNATURE;
+    PortRecord* freed = AddPort(L"00:11:22:33:44:66.1");
+    ASSERT_NE(freed, nullptr);
+    {
+        MonitorLockGuard lock;
+        ASSERT_TRUE(DeletePortRecord(monitor_, freed));
+        ASSERT_EQ(monitor_->retiredPorts, nullptr); // nothing held it: freed at once
+    }
+    for (HANDLE handle : {static_cast<HANDLE>(nullptr), static_cast<HANDLE>(lookalike),
+                          static_cast<HANDLE>(freed)}) {
+        SCOPED_TRACE(testing::Message() << "handle " << handle);
+        SetLastError(0);
+        EXPECT_FALSE(StartDocPort(handle, const_cast<wchar_t*>(L"Office"), 1, 1, nullptr));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        DWORD count = 5;
+        SetLastError(0);
+        EXPECT_FALSE(WritePort(handle, nullptr, 0, &count));
+        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        SetLastError(0);
+        EXPECT_FALSE(ReadPort(handle, nullptr, 0, &count));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        SetLastError(0);
+        EXPECT_FALSE(EndDocPort(handle));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        char out[16];
+        SetLastError(0);
+        EXPECT_FALSE(GetPrinterDataFromPort(handle, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
+                                            reinterpret_cast<LPWSTR>(out), sizeof(out), &count));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_TRUE(ClosePort(handle));
+    }
+    EXPECT_EQ(reinterpret_cast<PortRecord*>(lookalike)->callCount, 0);
 
+    DWORD count = 5;
     PortRecord* port = AddPort(L"00:11:22:33:44:55.1");
     ASSERT_NE(port, nullptr);
     EXPECT_FALSE(WritePort(port, nullptr, 10, &count));
@@ -79,17 +106,17 @@ TEST_F(Offline, BadHandlesAndArgumentsGetClearErrors) {
     EXPECT_EQ(port->deviceIdThread, nullptr);
 
     // ResetPortJob refuses a null port and a port with no channel open.
-    g_portStatusReport.printerHandleError = ERROR_INVALID_HANDLE;
+    port->status.printerHandleError = ERROR_INVALID_HANDLE;
     EXPECT_FALSE(ResetPortJob(nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_FALSE(ResetPortJob(port));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(g_portStatusReport.printerHandleError, ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port->status.printerHandleError, ERROR_INVALID_HANDLE);
 }
 
-// One request while the worker cannot run yet (the test holds MonitorLock), a second that
-// must not start another, then the ended worker's handle closed without a new worker, then
-// a new worker.
+// One request while the worker cannot run yet (the test holds the port's exchange lock), a second
+// that must not start another, then the ended worker's handle closed without a new worker, then a
+// new worker.
 TEST_F(Offline, DeviceIdWorkerIsStartedOncePerPortAtATime) {
     PortRecord* port = AddPort(L"00:11:22:33:44:55.1");
     ASSERT_NE(port, nullptr);
@@ -103,7 +130,7 @@ TEST_F(Offline, DeviceIdWorkerIsStartedOncePerPortAtATime) {
     DWORD returned = 0;
     HANDLE first = nullptr;
     {
-        MonitorLockGuard lock;
+        ExchangeLock exchange(port->connection);
         EXPECT_FALSE(request(&returned));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
         EXPECT_EQ(returned, 0u);
@@ -135,12 +162,13 @@ TEST_F(Offline, RecordOfARunningWorkerIsRetiredNotFreed) {
     DWORD returned = 0;
     HANDLE worker = nullptr;
     {
+        ExchangeLock exchange(port->connection);
         MonitorLockGuard lock;
         EXPECT_FALSE(GetPrinterDataFromPort(port, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
                                             reinterpret_cast<LPWSTR>(out), sizeof(out), &returned));
         ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), port->deviceIdThread, GetCurrentProcess(),
                                     &worker, 0, FALSE, DUPLICATE_SAME_ACCESS));
-        // The port is deleted while its worker waits for the lock.
+        // The port is deleted while its worker waits for the port.
         EXPECT_TRUE(DeletePortRecord(monitor_, port));
         EXPECT_EQ(monitor_->ports, nullptr);
         EXPECT_EQ(monitor_->retiredPorts, port);
@@ -180,10 +208,10 @@ TEST_P(SavedPrinterName, ReopensByTheWholeNameOrNotAtAll) {
     PortRecord* port = AddPort(L"00:11:22:33:44:55.1");
     ASSERT_NE(port, nullptr);
     spooler_.AddPrinter(name, port->name);
-    SavePrinterName(name.c_str());
+    SavePrinterName(port, name.c_str());
     port->printer = reinterpret_cast<HANDLE>(0x77); // closed long ago
 
-    MonitorLockGuard lock;
+    ExchangeLock exchange(port->connection);
     EXPECT_FALSE(UpdatePortStatus(port));
     std::vector<OpenCall> opens = spooler_.Opens();
     if (length < SAVED_PRINTER_NAME_LENGTH) {
@@ -193,16 +221,16 @@ TEST_P(SavedPrinterName, ReopensByTheWholeNameOrNotAtAll) {
         EXPECT_EQ(port->printer, opens[0].handle);
         ASSERT_NE(port->printerName, nullptr);
         EXPECT_EQ(std::wstring(port->printerName), name);
-        EXPECT_EQ(g_portStatusReport.printerHandleError, ERROR_INVALID_HANDLE);
+        EXPECT_EQ(port->status.printerHandleError, ERROR_INVALID_HANDLE);
         // The printer record was fetched on the new handle; no channel, so nothing posted.
-        ASSERT_NE(g_portStatusReport.printerInfo, nullptr);
-        EXPECT_EQ(std::wstring(g_portStatusReport.printerInfo->pPortName), port->name);
+        ASSERT_NE(port->status.printerInfo, nullptr);
+        EXPECT_EQ(std::wstring(port->status.printerInfo->pPortName), port->name);
     } else {
         // Too long to keep whole: not kept, so no re-open by a cut name.
         EXPECT_TRUE(opens.empty());
-        EXPECT_EQ(g_portStatusReport.savedPrinterName[0], L'\0');
+        EXPECT_EQ(port->status.savedPrinterName[0], L'\0');
         EXPECT_EQ(port->printer, nullptr);
-        EXPECT_EQ(g_portStatusReport.printerHandleError, 0);
+        EXPECT_EQ(port->status.printerHandleError, 0);
     }
     EXPECT_TRUE(spooler_.StatusPosts().empty());
     g_spoolerClient.closePrinter(port->printer);
@@ -216,13 +244,13 @@ INSTANTIATE_TEST_SUITE_P(Lengths, SavedPrinterName,
 TEST_F(Offline, ReopenThatFailsClearsTheMark) {
     PortRecord* port = AddPort(L"00:11:22:33:44:55.1");
     ASSERT_NE(port, nullptr);
-    SavePrinterName(L"Gone"); // the spooler no longer knows it
+    SavePrinterName(port, L"Gone"); // the spooler no longer knows it
     port->printer = reinterpret_cast<HANDLE>(0x77);
-    MonitorLockGuard lock;
+    ExchangeLock exchange(port->connection);
     EXPECT_FALSE(UpdatePortStatus(port));
     EXPECT_EQ(port->printer, nullptr);
-    EXPECT_EQ(g_portStatusReport.printerHandleError, 0);
-    EXPECT_EQ(g_portStatusReport.printerInfo, nullptr);
+    EXPECT_EQ(port->status.printerHandleError, 0);
+    EXPECT_EQ(port->status.printerInfo, nullptr);
     ASSERT_NE(port->printerName, nullptr);
     EXPECT_EQ(std::wstring(port->printerName), L"Gone");
 }

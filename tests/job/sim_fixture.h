@@ -25,11 +25,10 @@ class SimJob : public MonitorFixture {
     }
 
     void TearDown() override {
-        {
-            MonitorLockGuard lock;
-            for (PortRecord* port = monitor_->ports; port != nullptr; port = port->next) {
-                port->connection.Disconnect();
-            }
+        // Every call has returned: the list stands still.
+        for (PortRecord* port = monitor_->ports; port != nullptr; port = port->next) {
+            ExchangeLock exchange(port->connection);
+            port->connection.Disconnect();
         }
         MonitorFixture::TearDown();
         QorlSim_WaitIdle(2000);

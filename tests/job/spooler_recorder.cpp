@@ -125,7 +125,8 @@ BOOL WINAPI SpoolerRecorder::GetPrinter(HANDLE printer, DWORD level, LPBYTE buff
 BOOL WINAPI SpoolerRecorder::SetPort(LPWSTR, LPWSTR portName, DWORD level, LPBYTE portInfo) {
     SpoolerRecorder* self = active_;
     std::lock_guard<std::mutex> lock(self->mutex_);
-    PortStatusPost post = {portName != nullptr ? portName : L"", 0, false, L"", 0};
+    PortStatusPost post = {
+        portName != nullptr ? portName : L"", 0, false, L"", 0, GetCurrentThreadId()};
     if (level == 3 && portInfo != nullptr) {
         auto* info = reinterpret_cast<PORT_INFO_3W*>(portInfo);
         post.status = info->dwStatus;

@@ -21,6 +21,7 @@ struct PortStatusPost {
     bool hasText;
     std::wstring text;
     DWORD severity;
+    DWORD threadId = 0; // the thread that posted it
 };
 
 struct JobCommand {

@@ -52,8 +52,8 @@ TEST_F(WineSpooler, JobThenHandleRecoveryWithWinesPrinterCalls) {
     ASSERT_TRUE(StartDocPort(port_, const_cast<wchar_t*>(kWinePrinter), 1, 1, nullptr));
     ASSERT_NE(port_->printer, nullptr);
     // Wine's printer record names our port.
-    ASSERT_NE(g_portStatusReport.printerInfo, nullptr);
-    EXPECT_EQ(std::wstring(g_portStatusReport.printerInfo->pPortName), kPortName);
+    ASSERT_NE(port_->status.printerInfo, nullptr);
+    EXPECT_EQ(std::wstring(port_->status.printerInfo->pPortName), kPortName);
     ASSERT_TRUE(SpoolerWrite(port_, job, 4096));
     ASSERT_TRUE(EndDocPort(port_));
     EXPECT_TRUE(printer_.Sink() == job);
@@ -62,14 +62,14 @@ TEST_F(WineSpooler, JobThenHandleRecoveryWithWinesPrinterCalls) {
 
     // Wine answers the closed (forgotten) handle with 6: re-opened by name, then reset.
     ASSERT_TRUE(SpoolerWrite(port_, job, 4096));
-    EXPECT_EQ(g_portStatusReport.printerHandleError, ERROR_INVALID_HANDLE);
+    EXPECT_EQ(port_->status.printerHandleError, ERROR_INVALID_HANDLE);
     ASSERT_NE(port_->printer, nullptr);
     ASSERT_NE(port_->printerName, nullptr);
     EXPECT_EQ(std::wstring(port_->printerName), kWinePrinter);
     BYTE back[16];
     DWORD read = 0;
     ReadPort(port_, back, sizeof(back), &read);
-    EXPECT_EQ(g_portStatusReport.printerHandleError, 0);
+    EXPECT_EQ(port_->status.printerHandleError, 0);
     EXPECT_EQ(port_->connection.channelFlags, 0);
     EXPECT_EQ(port_->printer, nullptr);
     EXPECT_EQ(g_stackBinding.module, nullptr);
