@@ -137,11 +137,13 @@ BOOL WINAPI DeletePort(HANDLE hMonitor, LPWSTR /*pName*/, HWND /*hWnd*/, LPWSTR 
 }
 
 BOOL WINAPI SetPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD /*reserved*/) {
-    auto* record = static_cast<PortRecord*>(hPort);
+    PortRecord* record = PinPort(hPort);
     if (record == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    MonitorHandle* monitor = record->monitor;
+    UnpinPort(record);
     if (lpCTO == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -150,7 +152,7 @@ BOOL WINAPI SetPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD /*reserved
     wchar_t text[20] = {};
     swprintf(text, 20, L"%lu", static_cast<unsigned long>(lpCTO->WriteTotalTimeoutConstant));
     DWORD size = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
-    LONG status = StoreRetryTimeoutText(record->monitor, text, size);
+    LONG status = StoreRetryTimeoutText(monitor, text, size);
     if (status != ERROR_SUCCESS) {
         SetLastError(static_cast<DWORD>(status));
         return FALSE;

@@ -407,6 +407,21 @@ TEST_F(JobPath, EachPortPostsUnderItsOwnNameAndRecoversOnlyItself) {
     EXPECT_EQ(spooler_.OpenHandleCount(), 0u);
 }
 
+struct BackgroundWrite {
+    PortRecord* port;
+    std::vector<uint8_t>* job;
+    BOOL result;
+    DWORD error;
+    static DWORD WINAPI Run(LPVOID parameter) {
+        auto* w = static_cast<BackgroundWrite*>(parameter);
+        DWORD written = 0;
+        w->result = WritePort(w->port, w->job->data(), static_cast<DWORD>(w->job->size()),
+                              &written);
+        w->error = GetLastError();
+        return 0;
+    }
+};
+
 // A port that waits for credit holds only itself: the monitor's lists stay free, so the port
 // can be taken off them meanwhile; its record lives until that write returns, and a handle
 // to it is refused afterwards.
@@ -417,22 +432,8 @@ TEST_F(JobPath, PortTakenOffTheListWhileItsWriteWaitsLivesUntilTheWriteReturns) 
     ASSERT_TRUE(Start());
     const uint32_t requestsBefore = printer_.Stats().controlRequests;
     std::vector<uint8_t> job = JobBytes(4096, 10);
-    struct Write {
-        PortRecord* port;
-        std::vector<uint8_t>* job;
-        BOOL result;
-        DWORD error;
-    } write = {port_, &job, TRUE, 0};
-    HANDLE writer = CreateThread(
-        nullptr, 0,
-        [](LPVOID parameter) -> DWORD {
-            auto* w = static_cast<Write*>(parameter);
-            DWORD written = 0;
-            w->result = WritePort(w->port, w->job->data(), 4096, &written);
-            w->error = GetLastError();
-            return 0;
-        },
-        &write, 0, nullptr);
+    BackgroundWrite write = {port_, &job, TRUE, 0};
+    HANDLE writer = CreateThread(nullptr, 0, BackgroundWrite::Run, &write, 0, nullptr);
     ASSERT_NE(writer, nullptr);
     for (int i = 0; i < 200 && printer_.Stats().controlRequests == requestsBefore; ++i) {
         Sleep(5);
