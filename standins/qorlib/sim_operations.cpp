@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pcap_format.h"
+#include "qorlib_operations.h"
 #include "sim_state.h"
 
 using namespace qorsim;

@@ -10,16 +10,11 @@
 #include <mutex>
 #include <vector>
 
-#include "hcrp/qorlib_abi.h"
+#include "hcrp_packets.h"
 #include "qorlib_control.h"
+#include "qorlib_operations.h"
 
-extern "C" {
-int __cdecl QORL_Register(ChannelDescriptor* descriptor);
-int __cdecl QORL_Unregister(ChannelDescriptor* descriptor);
-int __cdecl QORL_Connect(ChannelDescriptor* descriptor, uint16_t psm, const uint8_t* address);
-int __cdecl QORL_Disconnect(uint16_t handle);
-int __cdecl QORL_SendData(uint16_t handle, const void* data, uint16_t length);
-}
+using qorsim::Pdu;
 
 struct SeenEvent {
     uint32_t channel; // QORLSIM_CONTROL or QORLSIM_DATA
@@ -125,14 +120,3 @@ class SimClient {
     uint16_t controlHandle_ = 0;
     uint16_t dataHandle_ = 0;
 };
-
-inline std::vector<uint8_t> Pdu(uint16_t id, uint16_t txn, std::vector<uint8_t> params) {
-    std::vector<uint8_t> p = {static_cast<uint8_t>(id >> 8),
-                              static_cast<uint8_t>(id),
-                              static_cast<uint8_t>(txn >> 8),
-                              static_cast<uint8_t>(txn),
-                              static_cast<uint8_t>(params.size() >> 8),
-                              static_cast<uint8_t>(params.size())};
-    p.insert(p.end(), params.begin(), params.end());
-    return p;
-}
