@@ -11,13 +11,16 @@ using namespace qorsim;
 namespace {
 
 // Runs `action` on the printer with that address under the lock; -1 when there is none.
+// The printer's files are written once the lock is released.
 template <typename Action> int WithPrinter(const uint8_t* address, Action action) {
+    FileWork files;
     std::lock_guard<std::mutex> guard(g_state->lock);
     EnsureStarted();
     Printer* p = FindPrinter(address);
     if (p == nullptr) {
         return -1;
     }
+    files.Add(p);
     return action(p);
 }
 
@@ -26,17 +29,14 @@ template <typename Action> int WithPrinter(const uint8_t* address, Action action
 extern "C" {
 
 __declspec(dllexport) int QorlSim_Reset(void) {
+    FileWork files;
     std::unique_lock<std::mutex> guard(g_state->lock);
     EnsureStarted();
-    g_state->pending.clear();
-    if (GetCurrentThreadId() != g_state->dispatcherThreadId) {
-        g_state->idle.wait(guard, [] { return !g_state->inFlight; });
-    }
+    DropAllEvents(&guard);
     for (auto& entry : g_state->printers) {
         FinishJob(entry.second.get());
-        if (entry.second->pcap != nullptr) {
-            std::fclose(entry.second->pcap);
-        }
+        EndCapture(entry.second.get());
+        files.Add(entry.second.get());
     }
     g_state->channels.clear();
     g_state->printers.clear();
@@ -53,16 +53,18 @@ __declspec(dllexport) int QorlSim_AddPrinter(const QorlSimPrinterConfig* config)
         config->deviceIdLength > 0xFFFF - 2) {
         return -1;
     }
+    FileWork files;
     std::lock_guard<std::mutex> guard(g_state->lock);
     EnsureStarted();
-    AddPrinterLocked(*config, std::vector<QorlSimFault>());
+    AddPrinterLocked(*config, std::vector<QorlSimFault>(), &files);
     return 0;
 }
 
 __declspec(dllexport) int QorlSim_LoadConfig(const char* path) {
+    FileWork files;
     std::lock_guard<std::mutex> guard(g_state->lock);
     EnsureStarted();
-    return LoadConfigLocked(path);
+    return LoadConfigLocked(path, &files);
 }
 
 __declspec(dllexport) const char* QorlSim_LastError(void) {
@@ -224,10 +226,7 @@ __declspec(dllexport) int QorlSim_DropChannel(const uint8_t* address, uint32_t c
 __declspec(dllexport) int QorlSim_WaitIdle(uint32_t timeoutMs) {
     std::unique_lock<std::mutex> guard(g_state->lock);
     EnsureStarted();
-    bool idle = g_state->idle.wait_for(guard, std::chrono::milliseconds(timeoutMs), [] {
-        return g_state->pending.empty() && !g_state->inFlight;
-    });
-    return idle ? 0 : -1;
+    return WaitAllIdle(&guard, timeoutMs) ? 0 : -1;
 }
 
 } // extern "C"

@@ -1,8 +1,10 @@
-// Event delivery: events wait in one queue ordered by their due time, and the dispatcher
-// thread hands each to the client's callback without the lock held.
+// Event delivery: each printer address has a lane, a queue ordered by due time and a thread
+// that hands each event to the client's callback without the lock held. One printer's events
+// keep their order; a callback that takes its time holds up only its own printer's.
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "sim_state.h"
 
@@ -21,8 +23,9 @@ std::vector<uint8_t> MakeEvent(uint8_t type, const Channel* c, const void* conte
 void Schedule(Channel* c, uint64_t dueUs, std::vector<uint8_t> event, bool force) {
     // Events of one channel keep their order unless a fault delays one of them on purpose.
     Pending p{c->id, force, c->descriptor, c->callback, std::move(event)};
-    g_state->pending.emplace(dueUs, std::move(p));
-    g_state->wake.notify_all();
+    Lane* lane = c->printer->lane;
+    lane->pending.emplace(dueUs, std::move(p));
+    lane->wake.notify_one();
 }
 
 uint64_t NextDue(Channel* c) {
@@ -64,25 +67,28 @@ bool ChannelOpen(uint32_t id) {
     return false;
 }
 
-} // namespace
+bool Delivering(const Lane* lane, uint32_t channelId, ChannelDescriptor* descriptor) {
+    return lane->inFlight && ((channelId != 0 && lane->inFlightChannel == channelId) ||
+                              (descriptor != nullptr && lane->inFlightDescriptor == descriptor));
+}
 
-void DispatcherMain() {
+void LaneMain(Lane* lane) {
     std::unique_lock<std::mutex> guard(g_state->lock);
-    g_state->dispatcherThreadId = GetCurrentThreadId();
+    lane->threadId = GetCurrentThreadId();
     for (;;) {
-        if (g_state->pending.empty()) {
+        if (lane->pending.empty()) {
             g_state->idle.notify_all();
-            g_state->wake.wait(guard);
+            lane->wake.wait(guard);
             continue;
         }
-        auto first = g_state->pending.begin();
+        auto first = lane->pending.begin();
         uint64_t now = NowUs();
         if (first->first > now) {
-            g_state->wake.wait_for(guard, std::chrono::microseconds(first->first - now));
+            lane->wake.wait_for(guard, std::chrono::microseconds(first->first - now));
             continue;
         }
         Pending p = std::move(first->second);
-        g_state->pending.erase(first);
+        lane->pending.erase(first);
         // A channel closed by the client hears nothing more from it.
         if (!p.force && !ChannelOpen(p.channelId)) {
             continue;
@@ -90,34 +96,76 @@ void DispatcherMain() {
         if (p.callback == nullptr) {
             continue;
         }
-        g_state->inFlight = true;
-        g_state->inFlightChannel = p.channelId;
-        g_state->inFlightDescriptor = p.descriptor;
+        lane->inFlight = true;
+        lane->inFlightChannel = p.channelId;
+        lane->inFlightDescriptor = p.descriptor;
         guard.unlock();
         p.callback(reinterpret_cast<const ChannelEvent*>(p.event.data()));
         guard.lock();
-        g_state->inFlight = false;
-        g_state->inFlightChannel = 0;
-        g_state->inFlightDescriptor = nullptr;
+        lane->inFlight = false;
+        lane->inFlightChannel = 0;
+        lane->inFlightDescriptor = nullptr;
         g_state->idle.notify_all();
     }
+}
+
+} // namespace
+
+Lane* LaneFor(uint64_t addressKey) {
+    std::unique_ptr<Lane>& lane = g_state->lanes[addressKey];
+    if (!lane) {
+        lane.reset(new Lane);
+        std::thread(LaneMain, lane.get()).detach();
+    }
+    return lane.get();
 }
 
 // Once this returns, the caller may free what the callback uses.
 void Quiesce(std::unique_lock<std::mutex>* guard, uint32_t channelId,
              ChannelDescriptor* descriptor) {
-    for (auto it = g_state->pending.begin(); it != g_state->pending.end();) {
-        bool match = (channelId != 0 && it->second.channelId == channelId) ||
-                     (descriptor != nullptr && it->second.descriptor == descriptor);
-        it = match ? g_state->pending.erase(it) : std::next(it);
+    for (auto& entry : g_state->lanes) {
+        std::multimap<uint64_t, Pending>& pending = entry.second->pending;
+        for (auto it = pending.begin(); it != pending.end();) {
+            bool match = (channelId != 0 && it->second.channelId == channelId) ||
+                         (descriptor != nullptr && it->second.descriptor == descriptor);
+            it = match ? pending.erase(it) : std::next(it);
+        }
     }
-    if (GetCurrentThreadId() == g_state->dispatcherThreadId) {
-        return;
-    }
+    DWORD self = GetCurrentThreadId();
     g_state->idle.wait(*guard, [&] {
-        return !g_state->inFlight ||
-               ((channelId == 0 || g_state->inFlightChannel != channelId) &&
-                (descriptor == nullptr || g_state->inFlightDescriptor != descriptor));
+        for (auto& entry : g_state->lanes) {
+            if (entry.second->threadId != self &&
+                Delivering(entry.second.get(), channelId, descriptor)) {
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+void DropAllEvents(std::unique_lock<std::mutex>* guard) {
+    for (auto& entry : g_state->lanes) {
+        entry.second->pending.clear();
+    }
+    DWORD self = GetCurrentThreadId();
+    g_state->idle.wait(*guard, [&] {
+        for (auto& entry : g_state->lanes) {
+            if (entry.second->threadId != self && entry.second->inFlight) {
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+bool WaitAllIdle(std::unique_lock<std::mutex>* guard, uint32_t timeoutMs) {
+    return g_state->idle.wait_for(*guard, std::chrono::milliseconds(timeoutMs), [] {
+        for (auto& entry : g_state->lanes) {
+            if (!entry.second->pending.empty() || entry.second->inFlight) {
+                return false;
+            }
+        }
+        return true;
     });
 }
 

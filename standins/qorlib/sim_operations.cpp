@@ -29,9 +29,8 @@ void CloseChannel(Channel* c, bool fromPrinter, uint8_t eventType) {
         p->data = nullptr;
         FinishJob(p);
     }
-    if (p->control == nullptr && p->data == nullptr && p->pcap != nullptr) {
-        std::fclose(p->pcap);
-        p->pcap = nullptr;
+    if (p->control == nullptr && p->data == nullptr) {
+        EndCapture(p);
     }
     g_state->channels.erase(c->handle);
 }
@@ -121,21 +120,20 @@ int DataFromClient(Channel* c, const uint8_t* bytes, size_t length, uint64_t* sl
     uint64_t now = NowUs();
     p->sim->AcceptData(length, now);
     p->sink.insert(p->sink.end(), bytes, bytes + length);
-    if (c->dataBytes == 0 && length > 0) {
+    bool first = c->dataBytes == 0 && length > 0;
+    if (first) {
         p->jobs++;
-        if (p->jobFile == nullptr) {
-            p->jobFile = OpenNumbered(g_state->sinkDir, p->sim->config().address, ".prn");
-        }
     }
-    if (p->jobFile != nullptr && length > 0) {
-        std::fwrite(bytes, 1, length, p->jobFile);
-        std::fflush(p->jobFile);
-    }
+    JobBytes(p, first, bytes, length);
     c->dataBytes += length;
     uint32_t rate = p->sim->config().linkRate;
     if (rate != 0) {
-        // L2CAP and ACL headers and the H4 byte travel too.
-        uint64_t start = p->linkFreeUs > now ? p->linkFreeUs : now;
+        // L2CAP and ACL headers and the H4 byte travel too. A client that sends again at once
+        // would have been here sendLateUs earlier had its last send returned on time: the
+        // link keeps its schedule rather than losing that time with every packet.
+        uint64_t late = p->sendLateUs < now ? p->sendLateUs : now;
+        p->sendLateUs = 0;
+        uint64_t start = p->linkFreeUs > now - late ? p->linkFreeUs : now - late;
         p->linkFreeUs = start + (static_cast<uint64_t>(length) + 9) * 8 * 1000000 / rate;
         *sleepUntilUs = p->linkFreeUs;
     }
@@ -191,6 +189,7 @@ __declspec(dllexport) int __cdecl QORL_Unregister(ChannelDescriptor* descriptor)
 
 __declspec(dllexport) int __cdecl QORL_Connect(ChannelDescriptor* descriptor, uint16_t psm,
                                                const uint8_t* deviceAddress) {
+    FileWork files;
     std::lock_guard<std::mutex> guard(g_state->lock);
     EnsureStarted();
     auto reg = g_state->registrations.find(descriptor);
@@ -201,6 +200,7 @@ __declspec(dllexport) int __cdecl QORL_Connect(ChannelDescriptor* descriptor, ui
     if (p == nullptr) {
         return 4; // no such device in range
     }
+    files.Add(p);
     const QorlSimPrinterConfig& config = p->sim->config();
     uint32_t kind;
     if (psm == config.controlPsm && p->control == nullptr) {
@@ -235,12 +235,7 @@ __declspec(dllexport) int __cdecl QORL_Connect(ChannelDescriptor* descriptor, ui
     c->printer = p;
     if (p->control == nullptr && p->data == nullptr) {
         p->aclHandle = g_state->nextAclHandle++ & 0x0EFF;
-        p->pcap = OpenNumbered(g_state->pcapDir, config.address, ".pcap");
-        if (p->pcap != nullptr) {
-            std::vector<uint8_t> header = PcapFileHeader();
-            std::fwrite(header.data(), 1, header.size(), p->pcap);
-            PcapWrite(p, PCAP_RECEIVED, HciConnectionComplete(p->aclHandle, config.address));
-        }
+        StartCapture(p);
     }
     c->hostCid = static_cast<uint16_t>(0x0040 + kind);
     c->printerCid = static_cast<uint16_t>(0x0080 + kind);
@@ -280,12 +275,14 @@ __declspec(dllexport) int __cdecl QORL_Connect(ChannelDescriptor* descriptor, ui
 
 // After it returns, no event of that channel is delivered any more.
 __declspec(dllexport) int __cdecl QORL_Disconnect(uint16_t handle) {
+    FileWork files;
     std::unique_lock<std::mutex> guard(g_state->lock);
     EnsureStarted();
     Channel* c = FindChannel(handle);
     if (c == nullptr) {
         return 1;
     }
+    files.Add(c->printer);
     uint32_t id = c->id;
     CloseChannel(c, false, 0);
     Quiesce(&guard, id, nullptr);
@@ -295,8 +292,10 @@ __declspec(dllexport) int __cdecl QORL_Disconnect(uint16_t handle) {
 __declspec(dllexport) int __cdecl QORL_SendData(uint16_t handle, const void* data,
                                                 uint16_t length) {
     uint64_t sleepUntil = 0;
+    uint32_t channelId = 0;
     int result;
     {
+        FileWork files; // written before the wait for the link, which allows for them
         std::lock_guard<std::mutex> guard(g_state->lock);
         EnsureStarted();
         Channel* c = FindChannel(handle);
@@ -306,6 +305,8 @@ __declspec(dllexport) int __cdecl QORL_SendData(uint16_t handle, const void* dat
         if (data == nullptr && length != 0) {
             return 2;
         }
+        files.Add(c->printer);
+        channelId = c->id;
         const uint8_t* bytes = static_cast<const uint8_t*>(data);
         if (c->kind == QORLSIM_CONTROL) {
             ControlFromClient(c, bytes, length);
@@ -314,11 +315,18 @@ __declspec(dllexport) int __cdecl QORL_SendData(uint16_t handle, const void* dat
             result = DataFromClient(c, bytes, length, &sleepUntil);
         }
     }
-    // The send returns once the link has carried the packet.
+    // The send returns once the link has carried the packet, or as soon after as Sleep allows:
+    // the printer notes how late, so that the link starts the next packet on its own schedule.
     if (sleepUntil != 0) {
         uint64_t now = NowUs();
         if (sleepUntil > now + 1000) {
             Sleep(static_cast<DWORD>((sleepUntil - now) / 1000));
+        }
+        now = NowUs();
+        std::lock_guard<std::mutex> guard(g_state->lock);
+        Channel* c = FindChannel(handle);
+        if (c != nullptr && c->id == channelId) {
+            c->printer->sendLateUs = now > sleepUntil ? now - sleepUntil : 0;
         }
     }
     return result;

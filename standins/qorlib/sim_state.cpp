@@ -2,7 +2,6 @@
 // start on first use.
 
 #include <chrono>
-#include <thread>
 
 #include "config_file.h"
 #include "sim_state.h"
@@ -73,22 +72,25 @@ Channel* FindChannel(uint16_t handle) {
     return it == g_state->channels.end() ? nullptr : it->second.get();
 }
 
-void AddPrinterLocked(const QorlSimPrinterConfig& config, const std::vector<QorlSimFault>& faults) {
+void AddPrinterLocked(const QorlSimPrinterConfig& config, const std::vector<QorlSimFault>& faults,
+                      FileWork* files) {
     uint64_t key = AddressKey(config.address);
     auto existing = g_state->printers.find(key);
     if (existing != g_state->printers.end()) {
         Printer* old = existing->second.get();
         DropChannels(old, QORLSIM_CONTROL | QORLSIM_DATA, EVENT_DISCONNECTED);
+        files->Add(old);
         g_state->printers.erase(existing);
     }
     std::unique_ptr<Printer> p(new Printer);
     p->sim.reset(new SimPrinter(config));
     p->faults = faults;
     p->addedUs = NowUs();
+    p->lane = LaneFor(key);
     g_state->printers[key] = std::move(p);
 }
 
-int LoadConfigLocked(const char* path) {
+int LoadConfigLocked(const char* path, FileWork* files) {
     FILE* f = path ? std::fopen(path, "rb") : nullptr;
     if (f == nullptr) {
         g_state->lastError = std::string("cannot open ") + (path ? path : "(null)");
@@ -126,13 +128,13 @@ int LoadConfigLocked(const char* path) {
                 faults.push_back(fault);
             }
         }
-        AddPrinterLocked(entry.config, faults);
+        AddPrinterLocked(entry.config, faults, files);
     }
     return static_cast<int>(result.printers.size());
 }
 
-// Keeps the library in memory from the first use on: the dispatcher thread runs its code, so
-// the module must never be unmapped under it.
+// Keeps the library in memory from the first use on: the lanes' threads run its code, so the
+// module must never be unmapped under them.
 void EnsureStarted() {
     if (g_state->started) {
         return;
@@ -141,11 +143,11 @@ void EnsureStarted() {
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&EnsureStarted), &self);
-    std::thread(DispatcherMain).detach();
     char path[MAX_PATH];
     DWORD n = GetEnvironmentVariableA("QORLIB_CONFIG", path, sizeof(path));
     if (n > 0 && n < sizeof(path)) {
-        int added = LoadConfigLocked(path);
+        FileWork files; // no printer yet whose files it could close
+        int added = LoadConfigLocked(path, &files);
         if (added < 0) {
             DebugLine("configuration not loaded: " + g_state->lastError);
         } else {

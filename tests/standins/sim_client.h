@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -79,6 +80,11 @@ class SimClient {
         return e.bytes;
     }
 
+    // From now on the callback holds each EVENT_DATA until `released` is signalled (at most
+    // 10 s). Signal it before the client is destroyed.
+    void StallDataEventsUntil(HANDLE released) { stall_ = released; }
+    std::atomic<bool> holding{false}; // a callback is held now
+
     uint16_t handle(uint32_t which) const {
         return which == QORLSIM_CONTROL ? controlHandle_ : dataHandle_;
     }
@@ -96,6 +102,11 @@ class SimClient {
     }
     static void Record(uint32_t which, const ChannelEvent* e) {
         SimClient* self = static_cast<SimClient*>(e->context);
+        if (self->stall_ != nullptr && e->type == EVENT_DATA) {
+            self->holding = true; // a client that takes its time
+            WaitForSingleObject(self->stall_, 10000);
+            self->holding = false;
+        }
         SeenEvent s{which,     e->type,    e->result,
                     e->handle, e->psm,     e->inMtu,
                     e->outMtu, e->context, GetCurrentThreadId(),
@@ -119,4 +130,5 @@ class SimClient {
     std::vector<SeenEvent> events_;
     uint16_t controlHandle_ = 0;
     uint16_t dataHandle_ = 0;
+    HANDLE stall_ = nullptr;
 };
