@@ -5,22 +5,6 @@
 
 namespace qorsim {
 
-std::vector<uint8_t> BuildResponse(uint16_t pduId, uint16_t transactionId, uint16_t status,
-                                   const uint8_t* extra, size_t extraLength) {
-    if (extraLength > 0xFFFF - 2) {
-        extraLength = 0xFFFF - 2;
-    }
-    std::vector<uint8_t> pdu(8 + extraLength);
-    PutBe16(&pdu[0], pduId);
-    PutBe16(&pdu[2], transactionId);
-    PutBe16(&pdu[4], static_cast<uint16_t>(2 + extraLength));
-    PutBe16(&pdu[6], status);
-    if (extraLength > 0) {
-        std::memcpy(&pdu[8], extra, extraLength);
-    }
-    return pdu;
-}
-
 void DamageResponse(std::vector<uint8_t>* response, uint32_t kind, uint32_t value) {
     switch (kind) {
     case QORLSIM_FAULT_RESPONSE_WRONG_TRANSACTION:

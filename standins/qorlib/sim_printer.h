@@ -9,41 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "hcrp_packets.h"
 #include "qorlib_control.h"
 
 namespace qorsim {
-
-// HCRP control PDU IDs and statuses (big-endian on the wire).
-enum : uint16_t {
-    PDU_CREDIT_GRANT = 0x0001,
-    PDU_CREDIT_REQUEST = 0x0002,
-    PDU_GET_LPT_STATUS = 0x0005,
-    PDU_GET_1284_ID = 0x0006,
-    STATUS_FEATURE_UNSUPPORTED = 0x0000,
-    STATUS_SUCCESS = 0x0001,
-    STATUS_GENERIC_FAILURE = 0xFFFF,
-};
-
-inline uint16_t GetBe16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-inline uint32_t GetBe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
-inline void PutBe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-inline void PutBe32(uint8_t* p, uint32_t v) {
-    PutBe16(p, static_cast<uint16_t>(v >> 16));
-    PutBe16(p + 2, static_cast<uint16_t>(v));
-}
-
-// A response PDU: header with the request's PDU ID and transaction ID, the status, then
-// `extra` bytes of returned parameters.
-std::vector<uint8_t> BuildResponse(uint16_t pduId, uint16_t transactionId, uint16_t status,
-                                   const uint8_t* extra, size_t extraLength);
 
 // Changes a response as a faulty printer would (kinds RESPONSE_WRONG_TRANSACTION,
 // RESPONSE_TOO_SHORT, RESPONSE_BAD_PARAM_LENGTH, RESPONSE_STATUS). Other kinds: unchanged.

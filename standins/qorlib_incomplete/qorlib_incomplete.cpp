@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "hcrp/qorlib_abi.h"
+#include "qorlib_operations.h"
 
 extern "C" {
 __declspec(dllexport) int __cdecl QORL_Register(ChannelDescriptor*) {

@@ -130,22 +130,12 @@ void DeliverData(HcrpConnection* connection, const std::vector<uint8_t>& payload
 
 std::vector<uint8_t> ResponseFor(uint16_t pduId, uint16_t transactionId, uint16_t status,
                                  const std::vector<uint8_t>& parameters) {
-    const size_t parameterLength = 2 + parameters.size();
-    std::vector<uint8_t> packet(8 + parameters.size());
-    WriteBigEndian16(&packet[0], pduId);
-    WriteBigEndian16(&packet[2], transactionId);
-    WriteBigEndian16(&packet[4], static_cast<uint16_t>(parameterLength));
-    WriteBigEndian16(&packet[6], status);
-    for (size_t i = 0; i < parameters.size(); ++i) {
-        packet[8 + i] = parameters[i];
-    }
-    return packet;
+    return qorsim::BuildResponse(pduId, transactionId, status, parameters);
 }
 
 std::vector<uint8_t> Response(const std::vector<uint8_t>& request, uint16_t status,
                               const std::vector<uint8_t>& parameters) {
-    return ResponseFor(static_cast<uint16_t>((request[0] << 8) | request[1]),
-                       static_cast<uint16_t>((request[2] << 8) | request[3]), status, parameters);
+    return qorsim::BuildResponseTo(request, status, parameters);
 }
 
 TestConnection::TestConnection() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hcrp/hcrp_connection.h"
+#include "hcrp_packets.h"
 
 constexpr uint16_t FAKE_CONTROL_HANDLE = 0x0040;
 constexpr uint16_t FAKE_DATA_HANDLE = 0x0041;
@@ -63,6 +64,8 @@ std::vector<uint8_t> Response(const std::vector<uint8_t>& request, uint16_t stat
 // The same with explicit IDs.
 std::vector<uint8_t> ResponseFor(uint16_t pduId, uint16_t transactionId, uint16_t status,
                                  const std::vector<uint8_t>& parameters = {});
+// A credit value as its four big-endian bytes.
+using qorsim::CreditBytes;
 
 // A zero-filled, initialised connection record, as a port record holds it.
 struct TestConnection {

@@ -12,11 +12,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes CreditBytes(uint32_t credit) {
-    return {static_cast<uint8_t>(credit >> 24), static_cast<uint8_t>(credit >> 16),
-            static_cast<uint8_t>(credit >> 8), static_cast<uint8_t>(credit)};
-}
-
 uint16_t PduId(const Bytes& pdu) {
     return static_cast<uint16_t>((pdu[0] << 8) | pdu[1]);
 }

@@ -4,14 +4,7 @@
 #include <cstring>
 
 #include "hcrp/stack_binding.h"
-
-extern "C" {
-int __cdecl QORL_Register(ChannelDescriptor* descriptor);
-int __cdecl QORL_Unregister(ChannelDescriptor* descriptor);
-int __cdecl QORL_Connect(ChannelDescriptor* descriptor, uint16_t psm, const uint8_t* address);
-int __cdecl QORL_Disconnect(uint16_t handle);
-int __cdecl QORL_SendData(uint16_t handle, const void* data, uint16_t length);
-}
+#include "qorlib_operations.h"
 
 void BindStandIn() {
     g_stackBinding.module = GetModuleHandleA("QORLIB.DLL");

@@ -722,3 +722,134 @@ TEST(SimConcurrency, ClientsPrintersAndFaultsTogether) {
 }
 
 } // namespace
+
+namespace {
+
+// Two printers, each with its own client on its own thread. Orders, not times: each check is
+// that B's work is done while A is still held up, by seconds.
+class SimFairness : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        QorlSim_Reset();
+        for (const uint8_t* address : {kA, kB}) {
+            QorlSimPrinterConfig c;
+            QorlSim_DefaultPrinterConfig(&c);
+            std::memcpy(c.address, address, 6);
+            c.latencyUs = 100;
+            c.creditPolicy = QORLSIM_CREDIT_FIXED;
+            // A's link carries one 663-byte packet (672 bytes on the air) in 2 s.
+            c.linkRate = address == kA ? 672 * 8 / 2 : 0;
+            ASSERT_EQ(0, QorlSim_AddPrinter(&c));
+        }
+        // Every packet of both printers goes to the log, the capture and the job files.
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        dir_ = std::string(temp) + "qorlib-fairness-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(dir_.c_str(), nullptr);
+        QorlSim_SetOutputDirectories(dir_.c_str(), dir_.c_str(), dir_.c_str());
+    }
+    void TearDown() override {
+        QorlSim_Reset();
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((dir_ + "\\*").c_str(), &found);
+        while (h != INVALID_HANDLE_VALUE) {
+            DeleteFileA((dir_ + "\\" + found.cFileName).c_str());
+            if (!FindNextFileA(h, &found)) {
+                FindClose(h);
+                break;
+            }
+        }
+        RemoveDirectoryA(dir_.c_str());
+    }
+    static uint32_t Sent(const uint8_t* address) {
+        QorlSimStats s{};
+        QorlSim_GetStats(address, &s);
+        return s.creditUsed;
+    }
+    static void OpenBoth(SimClient* client) {
+        SeenEvent e;
+        ASSERT_EQ(0, client->Open(QORLSIM_CONTROL));
+        ASSERT_TRUE(client->Next(QORLSIM_CONTROL, &e));
+        ASSERT_EQ(0, client->Open(QORLSIM_DATA));
+        ASSERT_TRUE(client->Next(QORLSIM_DATA, &e));
+    }
+    // B connects, is answered and prints 64 KB; returns false at the first thing missing.
+    static bool BDoesAJob() {
+        SimClient b(kB);
+        SeenEvent e;
+        if (b.Open(QORLSIM_CONTROL) != 0 || !b.Next(QORLSIM_CONTROL, &e) ||
+            b.Open(QORLSIM_DATA) != 0 || !b.Next(QORLSIM_DATA, &e)) {
+            return false;
+        }
+        if (b.Transact(Pdu(5, 1, {})) != Pdu(5, 1, {0, 1, QORLSIM_LPT_READY})) {
+            return false;
+        }
+        std::vector<uint8_t> piece(512, 0xBB);
+        for (int i = 0; i < 128; i++) {
+            if (QORL_SendData(b.handle(QORLSIM_DATA), piece.data(), 512) != 0) {
+                return false;
+            }
+        }
+        return QORL_Disconnect(b.handle(QORLSIM_DATA)) == 0 &&
+               QORL_Disconnect(b.handle(QORLSIM_CONTROL)) == 0;
+    }
+
+    static const uint8_t kA[6];
+    static const uint8_t kB[6];
+    std::string dir_;
+};
+
+const uint8_t SimFairness::kA[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0xA0};
+const uint8_t SimFairness::kB[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0xB0};
+
+TEST_F(SimFairness, ASendHeldByItsLinkHoldsUpNoOtherPrinter) {
+    SimClient a(kA);
+    OpenBoth(&a);
+    std::vector<uint8_t> piece(663, 0xAA);
+    std::atomic<int> order{0};
+    int aReturned = 0;
+    std::thread sender([&] {
+        QORL_SendData(a.handle(QORLSIM_DATA), piece.data(), 663);
+        aReturned = ++order;
+    });
+    while (Sent(kA) == 0) { // until A's send is on its 2-second link
+        Sleep(1);
+    }
+    EXPECT_TRUE(BDoesAJob());
+    int bFinished = ++order;
+    sender.join();
+    EXPECT_EQ(1, bFinished);
+    EXPECT_EQ(2, aReturned);
+    EXPECT_EQ(128u * 512, Sent(kB));
+}
+
+TEST_F(SimFairness, ADelayedAnswerOrAStalledCallbackHoldsUpNoOtherPrinter) {
+    SimClient a(kA);
+    OpenBoth(&a);
+    // A's answer comes 2 s late: B connects, is answered and prints meanwhile.
+    QorlSimFault delay{QORLSIM_FAULT_RESPONSE_DELAY, 0, 2000, 1, 0, 0, 0};
+    ASSERT_EQ(0, QorlSim_SetFault(kA, &delay));
+    ASSERT_EQ(0, QORL_SendData(a.handle(QORLSIM_CONTROL), Pdu(5, 1, {}).data(), 6));
+    EXPECT_TRUE(BDoesAJob());
+    SeenEvent e;
+    EXPECT_FALSE(a.Next(QORLSIM_CONTROL, &e, 0)); // A's answer is still on its way
+    ASSERT_TRUE(a.Next(QORLSIM_CONTROL, &e, 5000));
+    EXPECT_EQ(Pdu(5, 1, {0, 1, QORLSIM_LPT_READY}), e.bytes);
+
+    // A's client sits on its next event: B's events reach B all the same.
+    HANDLE released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    a.StallDataEventsUntil(released);
+    ASSERT_EQ(0, QORL_SendData(a.handle(QORLSIM_CONTROL), Pdu(5, 2, {}).data(), 6));
+    while (!a.holding) { // until A's answer is in A's callback, held there
+        Sleep(1);
+    }
+    EXPECT_TRUE(BDoesAJob());
+    EXPECT_FALSE(a.Next(QORLSIM_CONTROL, &e, 0)); // still held
+    SetEvent(released);
+    ASSERT_TRUE(a.Next(QORLSIM_CONTROL, &e, 5000));
+    EXPECT_EQ(Pdu(5, 2, {0, 1, QORLSIM_LPT_READY}), e.bytes);
+    a.StallDataEventsUntil(nullptr);
+    CloseHandle(released);
+}
+
+} // namespace

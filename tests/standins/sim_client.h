@@ -4,22 +4,18 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
-#include "hcrp/qorlib_abi.h"
+#include "hcrp_packets.h"
 #include "qorlib_control.h"
+#include "qorlib_operations.h"
 
-extern "C" {
-int __cdecl QORL_Register(ChannelDescriptor* descriptor);
-int __cdecl QORL_Unregister(ChannelDescriptor* descriptor);
-int __cdecl QORL_Connect(ChannelDescriptor* descriptor, uint16_t psm, const uint8_t* address);
-int __cdecl QORL_Disconnect(uint16_t handle);
-int __cdecl QORL_SendData(uint16_t handle, const void* data, uint16_t length);
-}
+using qorsim::Pdu;
 
 struct SeenEvent {
     uint32_t channel; // QORLSIM_CONTROL or QORLSIM_DATA
@@ -84,6 +80,11 @@ class SimClient {
         return e.bytes;
     }
 
+    // From now on the callback holds each EVENT_DATA until `released` is signalled (at most
+    // 10 s). Signal it before the client is destroyed.
+    void StallDataEventsUntil(HANDLE released) { stall_ = released; }
+    std::atomic<bool> holding{false}; // a callback is held now
+
     uint16_t handle(uint32_t which) const {
         return which == QORLSIM_CONTROL ? controlHandle_ : dataHandle_;
     }
@@ -101,6 +102,11 @@ class SimClient {
     }
     static void Record(uint32_t which, const ChannelEvent* e) {
         SimClient* self = static_cast<SimClient*>(e->context);
+        if (self->stall_ != nullptr && e->type == EVENT_DATA) {
+            self->holding = true; // a client that takes its time
+            WaitForSingleObject(self->stall_, 10000);
+            self->holding = false;
+        }
         SeenEvent s{which,     e->type,    e->result,
                     e->handle, e->psm,     e->inMtu,
                     e->outMtu, e->context, GetCurrentThreadId(),
@@ -124,15 +130,5 @@ class SimClient {
     std::vector<SeenEvent> events_;
     uint16_t controlHandle_ = 0;
     uint16_t dataHandle_ = 0;
+    HANDLE stall_ = nullptr;
 };
-
-inline std::vector<uint8_t> Pdu(uint16_t id, uint16_t txn, std::vector<uint8_t> params) {
-    std::vector<uint8_t> p = {static_cast<uint8_t>(id >> 8),
-                              static_cast<uint8_t>(id),
-                              static_cast<uint8_t>(txn >> 8),
-                              static_cast<uint8_t>(txn),
-                              static_cast<uint8_t>(params.size() >> 8),
-                              static_cast<uint8_t>(params.size())};
-    p.insert(p.end(), params.begin(), params.end());
-    return p;
-}
