@@ -1,0 +1,16 @@
+#pragma once
+// The commands of prnlink.exe, one handler each, as the command table lists them.
+
+#include "commands.h"
+
+namespace prnlink {
+
+int CommandPorts(const Options& options);
+int CommandStatus(const Options& options);
+int CommandDeviceId(const Options& options);
+int CommandPrint(const Options& options);
+int CommandAddPort(const Options& options);
+int CommandDeletePort(const Options& options);
+int CommandTimeout(const Options& options);
+
+} // namespace prnlink
