@@ -181,7 +181,8 @@ bool PortNames(std::vector<std::wstring>* names, DWORD* error) {
 
 // Enumerates (which makes the monitor build its ports from HCRPDB.txt, as the spooler's
 // enumeration at start-up does) and opens the port.
-bool OpenNamedPort(const std::string& name, HANDLE* port) {
+bool OpenNamedPort(const std::string& name, HANDLE* port, bool* unknown) {
+    *unknown = false;
     std::vector<std::wstring> names;
     DWORD error = 0;
     if (!PortNames(&names, &error)) {
@@ -194,8 +195,16 @@ bool OpenNamedPort(const std::string& name, HANDLE* port) {
         known = known || candidate == wide;
     }
     if (!known) {
-        Fail("no port named \"" + name + "\": " + DescribeWin32Error(ERROR_UNKNOWN_PORT) +
-             " (prnlink ports lists them)");
+        // A mistyped argument: named, with what is allowed.
+        std::string allowed;
+        for (const std::wstring& candidate : names) {
+            allowed += (allowed.empty() ? "" : ", ") + Narrow(candidate);
+        }
+        PrintErrorLine("prnlink: PORT: no port named \"" + name +
+                       "\": " + DescribeWin32Error(ERROR_UNKNOWN_PORT) + "; the monitor's ports: " +
+                       (allowed.empty() ? std::string("none") : allowed) +
+                       " (prnlink ports lists them)");
+        *unknown = true;
         return false;
     }
     SetLastError(0);
@@ -209,7 +218,7 @@ bool OpenNamedPort(const std::string& name, HANDLE* port) {
 }
 
 bool PortSession::Open(const Options& options, const std::string& name) {
-    return monitor_.Open(options) && OpenNamedPort(name, &port_);
+    return monitor_.Open(options) && OpenNamedPort(name, &port_, &unknownPort_);
 }
 
 void PortSession::Close() {
@@ -221,6 +230,10 @@ void PortSession::Close() {
 
 PortSession::~PortSession() {
     Close();
+}
+
+int PortSession::FailureExitCode() const {
+    return unknownPort_ ? EXIT_USAGE : EXIT_FAILED;
 }
 
 LPBYTE DocumentInfo::Get() {

@@ -60,8 +60,9 @@ class MonitorSession {
 bool EnumeratePorts(DWORD level, std::vector<BYTE>* buffer, DWORD* count, DWORD* error);
 bool PortNames(std::vector<std::wstring>* names, DWORD* error);
 // Enumerates (which makes the monitor build its ports from HCRPDB.txt, as the spooler's
-// enumeration at start-up does) and opens the port; false after saying why.
-bool OpenNamedPort(const std::string& name, HANDLE* port);
+// enumeration at start-up does) and opens the port; false after saying why, with *unknown
+// set when the monitor has no port of that name (a mistyped argument).
+bool OpenNamedPort(const std::string& name, HANDLE* port, bool* unknown);
 
 // The monitor loaded and one of its ports opened, as the spooler has them before a job. The
 // port is closed (if Close has not done it) and the monitor unloaded when it goes.
@@ -71,11 +72,15 @@ class PortSession {
     bool Open(const Options& options, const std::string& name);
     void Close();
     HANDLE port() const { return port_; }
+    // After a failed Open: EXIT_USAGE when the port name is not one of the monitor's,
+    // EXIT_FAILED otherwise.
+    int FailureExitCode() const;
     ~PortSession();
 
   private:
     MonitorSession monitor_;
     HANDLE port_ = nullptr;
+    bool unknownPort_ = false;
 };
 
 // A level-1 document description, as the spooler passes to StartDocPort.

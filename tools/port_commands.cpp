@@ -114,7 +114,7 @@ int CommandStatus(const Options& options) {
     const std::string& name = args[1];
     PortSession session;
     if (!session.Open(options, name)) {
-        return EXIT_FAILED;
+        return session.FailureExitCode();
     }
     HANDLE port = session.port();
     const Monitor2Table* table = Monitor();
@@ -161,7 +161,7 @@ int CommandDeviceId(const Options& options) {
     const std::string& name = args[1];
     PortSession session;
     if (!session.Open(options, name)) {
-        return EXIT_FAILED;
+        return session.FailureExitCode();
     }
     HANDLE port = session.port();
     const Monitor2Table* table = Monitor();

@@ -117,7 +117,7 @@ int CommandPrint(const Options& options) {
 
     PortSession session;
     if (!session.Open(options, name)) {
-        return EXIT_FAILED;
+        return session.FailureExitCode();
     }
     HANDLE port = session.port();
     const Monitor2Table* table = Monitor();

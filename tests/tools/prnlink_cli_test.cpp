@@ -38,40 +38,68 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
     return static_cast<bool>(file);
 }
 
-// Runs prnlink.exe (beside this program) with the given argument text, waiting at most
-// 90 s; standard output and error are collected through files.
-RunResult RunPrnlink(const std::string& arguments) {
-    RunResult run;
-    std::string outPath = std::string(kTestDirectory) + "\\out.txt";
-    std::string errPath = std::string(kTestDirectory) + "\\err.txt";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    std::string command = "prnlink.exe " + arguments;
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        if (WaitForSingleObject(process.hProcess, 90000) != WAIT_OBJECT_0) {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 5000);
-        }
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+// prnlink.exe started with the given argument text; standard output and error are
+// collected through files. program is the executable (default: the one beside this test).
+class PrnlinkProcess {
+  public:
+    explicit PrnlinkProcess(const std::string& arguments,
+                            const std::string& program = "prnlink.exe") {
+        outPath_ = std::string(kTestDirectory) + "\\out.txt";
+        errPath_ = std::string(kTestDirectory) + "\\err.txt";
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        out_ = CreateFileA(outPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        err_ = CreateFileA(errPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = out_;
+        startup.hStdError = err_;
+        std::string command = "\"" + program + "\" " + arguments;
+        // A program given by its path runs in its own directory, so that the libraries it
+        // loads by name are looked for there and not in this test's directory.
+        size_t slash = program.find_last_of('\\');
+        std::string directory =
+            slash == std::string::npos ? std::string() : program.substr(0, slash);
+        started_ = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                  directory.empty() ? nullptr : directory.c_str(), &startup,
+                                  &process_) != FALSE;
     }
-    CloseHandle(out);
-    CloseHandle(err);
-    run.out = ReadWholeFile(outPath);
-    run.err = ReadWholeFile(errPath);
-    return run;
+    // Waits at most 90 s for the end.
+    RunResult Finish() {
+        RunResult run;
+        if (started_) {
+            if (WaitForSingleObject(process_.hProcess, 90000) != WAIT_OBJECT_0) {
+                TerminateProcess(process_.hProcess, 99);
+                WaitForSingleObject(process_.hProcess, 5000);
+            }
+            GetExitCodeProcess(process_.hProcess, &run.exitCode);
+            CloseHandle(process_.hThread);
+            CloseHandle(process_.hProcess);
+            started_ = false;
+        }
+        CloseHandle(out_);
+        CloseHandle(err_);
+        run.out = ReadWholeFile(outPath_);
+        run.err = ReadWholeFile(errPath_);
+        return run;
+    }
+
+  private:
+    std::string outPath_;
+    std::string errPath_;
+    HANDLE out_;
+    HANDLE err_;
+    PROCESS_INFORMATION process_ = {};
+    bool started_ = false;
+};
+
+// Runs prnlink.exe (beside this program) with the given argument text, waiting at most
+// 90 s.
+RunResult RunPrnlink(const std::string& arguments, const std::string& program = "prnlink.exe") {
+    return PrnlinkProcess(arguments, program).Finish();
 }
 
 ::testing::AssertionResult Contains(const std::string& text, const std::string& part) {
@@ -247,8 +275,10 @@ TEST_F(PrnlinkCli, StatusOfEachKindOfPrinter) {
     EXPECT_EQ(absent.exitCode, 1u);
     EXPECT_TRUE(Contains(absent.err, "ERROR_OPEN_FAILED (110)"));
     EXPECT_TRUE(Contains(absent.err, "does not answer"));
+    // A mistyped port name is a bad command line.
     RunResult unknown = RunPrnlink("status Nowhere");
-    EXPECT_EQ(unknown.exitCode, 1u);
+    EXPECT_EQ(unknown.exitCode, 2u);
+    EXPECT_TRUE(Contains(unknown.err, "the monitor's ports: Ready, Off, Paper, Offline"));
     EXPECT_TRUE(Contains(unknown.err, "no port named \"Nowhere\""));
     EXPECT_TRUE(Contains(unknown.err, "ERROR_UNKNOWN_PORT (1796)"));
 }
