@@ -12,5 +12,6 @@ int CommandPrint(const Options& options);
 int CommandAddPort(const Options& options);
 int CommandDeletePort(const Options& options);
 int CommandTimeout(const Options& options);
+int CommandDevices(const Options& options);
 
 } // namespace prnlink

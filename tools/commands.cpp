@@ -58,6 +58,18 @@ const Command kCommands[] = {
      "transmission retry time-out: how long the monitor keeps asking a printer for credit\n"
      "before a write fails. Ports made afterwards use the new value.",
      CommandTimeout},
+    {"devices",
+     "prnlink devices list | add ADDRESS NAME [--control-psm N] [--data-psm N] | remove "
+     "ADDRESS|NAME",
+     "Lists, adds or removes the printers of HCRPDB.txt in the Windows directory, whose\n"
+     "records the monitor turns into ports (the port takes the printer's NAME). ADDRESS is\n"
+     "written as in port names, 00:1b:dc:0f:10:01, or as 12 hexadecimal digits; NAME has 1\n"
+     "to 247 bytes, no commas and no trailing space; the PSMs of the HCRP control and data\n"
+     "channels (default 0x1001 and 0x1003) are odd numbers up to 0xFEFF, decimal or 0x-hex.\n"
+     "The file is never edited in place: the new content goes to HCRPDB.txt.new, which then\n"
+     "replaces it. A second record with the same address or name is refused. Ports appear\n"
+     "or go at the spooler's next port enumeration.",
+     CommandDevices},
 };
 
 const Command* FindCommand(const std::string& name) {

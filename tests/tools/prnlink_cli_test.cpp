@@ -218,12 +218,13 @@ std::vector<testsupport::DeviceEntry> PrnlinkCli::entries_;
 TEST_F(PrnlinkCli, HelpForTheProgramAndEachCommand) {
     RunResult help = RunPrnlink("--help");
     EXPECT_EQ(help.exitCode, 0u);
-    for (const char* command : {"ports", "status PORT", "device-id PORT", "print PORT FILE",
-                                "add-port NAME", "delete-port NAME", "timeout get", "--trace"}) {
+    for (const char* command :
+         {"ports", "status PORT", "device-id PORT", "print PORT FILE", "add-port NAME",
+          "delete-port NAME", "timeout get", "--trace", "devices list | add ADDRESS NAME"}) {
         EXPECT_TRUE(Contains(help.out, command));
     }
-    for (const char* command :
-         {"ports", "status", "device-id", "print", "add-port", "delete-port", "timeout"}) {
+    for (const char* command : {"ports", "status", "device-id", "print", "add-port", "delete-port",
+                                "timeout", "devices"}) {
         RunResult one = RunPrnlink(std::string(command) + " --help");
         EXPECT_EQ(one.exitCode, 0u) << command;
         EXPECT_TRUE(Contains(one.out, std::string("usage: prnlink ") + command));
@@ -389,6 +390,73 @@ TEST_F(PrnlinkCli, TimeoutAddPortAndDeletePortThroughXcv) {
     RunResult gone = RunPrnlink("delete-port Offline");
     EXPECT_EQ(gone.exitCode, 1u);
     EXPECT_TRUE(Contains(gone.err, "ERROR_FILE_NOT_FOUND (2)"));
+}
+
+TEST_F(PrnlinkCli, DevicesAddListAndRemoveThroughTheMonitorsRecords) {
+    ASSERT_TRUE(testsupport::WriteDatabase({}));
+    RunResult add = RunPrnlink("devices add 00:1b:dc:0f:10:01 \"Front Desk\"");
+    EXPECT_EQ(add.exitCode, 0u) << add.err;
+    EXPECT_TRUE(Contains(add.out, "added 00:1b:dc:0f:10:01 \"Front Desk\" (control PSM 0x1001, "
+                                  "data PSM 0x1003) as record 1"));
+    RunResult second = RunPrnlink("devices add 001BDC0F1002 Back --control-psm 0x1011 "
+                                  "--data-psm 4115");
+    EXPECT_EQ(second.exitCode, 0u) << second.err;
+    // Exactly the records the discovery program writes, read back by the monitor itself.
+    testsupport::DeviceEntry front = {
+        {0x00, 0x1b, 0xdc, 0x0f, 0x10, 0x01}, "Front Desk", 0x1001, 0x1003, 0};
+    testsupport::DeviceEntry back = {
+        {0x00, 0x1b, 0xdc, 0x0f, 0x10, 0x02}, "Back", 0x1011, 0x1013, 0};
+    std::string expected = testsupport::FormatRecord(front, true).replace(272, 2, "\r\n") +
+                           testsupport::FormatRecord(back, true).replace(272, 2, "\r\n");
+    EXPECT_EQ(testsupport::ReadDatabaseBytes(), expected);
+    RunResult ports = RunPrnlink("ports");
+    EXPECT_TRUE(Contains(ports.out, "Front Desk"));
+    EXPECT_TRUE(Contains(ports.out, "2 ports"));
+    RunResult list = RunPrnlink("devices list");
+    EXPECT_EQ(list.exitCode, 0u);
+    EXPECT_TRUE(Contains(list.out, "2    00:1b:dc:0f:10:02  Back        0x1011       0x1013"));
+    EXPECT_TRUE(Contains(list.out, "2 printers in C:\\windows\\HCRPDB.txt"));
+
+    // Refused: exit code 2 or 1 with a message naming the problem, and the file untouched.
+    struct Refusal {
+        const char* arguments;
+        DWORD exitCode;
+        const char* said;
+    } refusals[] = {
+        {"devices add 00:1b:dc:0f:10 X", 2, "ADDRESS \"00:1b:dc:0f:10\" is not a Bluetooth"},
+        {"devices add 00:1b:dc:0f:10:03 \"Trailing \"", 2, "ends in a space"},
+        {"devices add 00:1b:dc:0f:10:03 \"A,B\"", 2, "holds a comma"},
+        {"devices add 00:1b:dc:0f:10:03 C --data-psm 0x1000", 2, "--data-psm \"0x1000\""},
+        {"devices add 00:1b:dc:0f:10:03 C --control-psm 0x1003", 2, "different PSMs"},
+        {"devices add 00:1b:dc:0f:10:03 C --data-psm", 2, "--data-psm needs a value"},
+        {"devices add 00:1b:dc:0f:10:03", 2, "needs an address and a name"},
+        {"devices frob", 2, "not \"frob\""},
+        {"devices remove \"A,B\"", 2, "neither a device address"},
+        {"devices add 001bdc0f1001 Other", 1, "record 1 already lists 00:1b:dc:0f:10:01"},
+        {"devices add 00:1b:dc:0f:10:03 back", 1, "already has the name \"Back\""},
+        {"devices remove Nobody", 1, "no printer named \"Nobody\""},
+    };
+    for (const Refusal& refusal : refusals) {
+        RunResult run = RunPrnlink(refusal.arguments);
+        EXPECT_EQ(run.exitCode, refusal.exitCode) << refusal.arguments;
+        EXPECT_TRUE(Contains(run.err, refusal.said)) << refusal.arguments;
+        EXPECT_EQ(testsupport::ReadDatabaseBytes(), expected) << refusal.arguments;
+    }
+    std::string name249(249, 'n');
+    RunResult longName = RunPrnlink("devices add 00:1b:dc:0f:10:03 " + name249);
+    EXPECT_EQ(longName.exitCode, 2u);
+    EXPECT_TRUE(Contains(longName.err, "NAME is 249 bytes long"));
+
+    RunResult byName = RunPrnlink("devices remove \"front desk\"");
+    EXPECT_EQ(byName.exitCode, 0u) << byName.err;
+    EXPECT_TRUE(Contains(byName.out, "removed record 1, 00:1b:dc:0f:10:01 \"Front Desk\""));
+    RunResult byAddress = RunPrnlink("devices remove 00:1B:DC:0F:10:02");
+    EXPECT_EQ(byAddress.exitCode, 0u) << byAddress.err;
+    EXPECT_EQ(testsupport::ReadDatabaseBytes(), "");
+    testsupport::RemoveDatabase();
+    RunResult none = RunPrnlink("devices list");
+    EXPECT_EQ(none.exitCode, 0u);
+    EXPECT_TRUE(Contains(none.out, "does not exist"));
 }
 
 } // namespace
