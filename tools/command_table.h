@@ -13,5 +13,8 @@ int CommandAddPort(const Options& options);
 int CommandDeletePort(const Options& options);
 int CommandTimeout(const Options& options);
 int CommandDevices(const Options& options);
+int CommandInstall(const Options& options);
+int CommandUninstall(const Options& options);
+int CommandDoctor(const Options& options);
 
 } // namespace prnlink

@@ -70,6 +70,26 @@ const Command kCommands[] = {
      "replaces it. A second record with the same address or name is refused. Ports appear\n"
      "or go at the spooler's next port enumeration.",
      CommandDevices},
+    {"install", "prnlink install [--name NAME]",
+     "Copies PRNLINK.DLL (from beside prnlink.exe, or --dll PATH) into the system directory\n"
+     "and registers it with the spooler as the monitor NAME (default \"Prnlink\") with\n"
+     "AddMonitorW, level 2. Nothing to do when it is registered already.",
+     CommandInstall},
+    {"uninstall", "prnlink uninstall [--name NAME]",
+     "Removes the monitor NAME (default \"Prnlink\") from the spooler with DeleteMonitorW and\n"
+     "deletes PRNLINK.DLL from the system directory. Refuses, changing nothing, while\n"
+     "printers use its ports; keeps the file while another registered monitor uses it; when\n"
+     "the spooler holds the file, says that a restart is needed. Nothing to do when it is\n"
+     "not installed.",
+     CommandUninstall},
+    {"doctor", "prnlink doctor [PORT]",
+     "Checks, one line each, what the monitor needs: the stack process Tarnwick.exe runs;\n"
+     "\"InstallDir\" of the Bluetooth stack is in the registry; QORLIB.DLL loads with its five\n"
+     "operations; HCRPDB.txt exists and holds well-formed records; the monitor is registered\n"
+     "with the spooler and its ports are listed; the retry time-out is a usable number.\n"
+     "With PORT, also that the printer connects, its line status and its device ID. Each\n"
+     "failed check says what to do. Exit code 0 when every check passes, 1 otherwise.",
+     CommandDoctor},
 };
 
 const Command* FindCommand(const std::string& name) {

@@ -7,11 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winspool.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -220,11 +224,12 @@ TEST_F(PrnlinkCli, HelpForTheProgramAndEachCommand) {
     EXPECT_EQ(help.exitCode, 0u);
     for (const char* command :
          {"ports", "status PORT", "device-id PORT", "print PORT FILE", "add-port NAME",
-          "delete-port NAME", "timeout get", "--trace", "devices list | add ADDRESS NAME"}) {
+          "delete-port NAME", "timeout get", "--trace", "devices list | add ADDRESS NAME",
+          "install [--name NAME]", "uninstall [--name NAME]", "doctor [PORT]"}) {
         EXPECT_TRUE(Contains(help.out, command));
     }
     for (const char* command : {"ports", "status", "device-id", "print", "add-port", "delete-port",
-                                "timeout", "devices"}) {
+                                "timeout", "devices", "install", "uninstall", "doctor"}) {
         RunResult one = RunPrnlink(std::string(command) + " --help");
         EXPECT_EQ(one.exitCode, 0u) << command;
         EXPECT_TRUE(Contains(one.out, std::string("usage: prnlink ") + command));
@@ -392,6 +397,98 @@ TEST_F(PrnlinkCli, TimeoutAddPortAndDeletePortThroughXcv) {
     EXPECT_TRUE(Contains(gone.err, "ERROR_FILE_NOT_FOUND (2)"));
 }
 
+// ---- administration ----------------------------------------------------------------------
+
+const char kAdminMonitor[] = "Prnlink CLI Test";
+
+std::wstring SystemLibraryPath() {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system) + L"\\PRNLINK.DLL";
+}
+
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The spooler's monitors (name, library), asked the way an administrator's tools ask.
+std::vector<std::pair<std::wstring, std::wstring>> SpoolerMonitors() {
+    std::vector<std::pair<std::wstring, std::wstring>> monitors;
+    DWORD needed = 0, count = 0;
+    EnumMonitorsW(nullptr, 2, nullptr, 0, &needed, &count);
+    std::vector<BYTE> buffer(needed + 1);
+    if (EnumMonitorsW(nullptr, 2, buffer.data(), needed, &needed, &count)) {
+        auto* entries = reinterpret_cast<MONITOR_INFO_2W*>(buffer.data());
+        for (DWORD i = 0; i < count; ++i) {
+            monitors.emplace_back(entries[i].pName,
+                                  entries[i].pDLLName ? entries[i].pDLLName : L"");
+        }
+    }
+    return monitors;
+}
+
+bool MonitorRegistered(const std::wstring& name) {
+    for (const auto& monitor : SpoolerMonitors()) {
+        if (monitor.first == name) {
+            EXPECT_EQ(monitor.second, L"PRNLINK.DLL");
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SpoolerListsPort(const std::wstring& port) {
+    DWORD needed = 0, count = 0;
+    EnumPortsW(nullptr, 1, nullptr, 0, &needed, &count);
+    std::vector<BYTE> buffer(needed + 1);
+    if (!EnumPortsW(nullptr, 1, buffer.data(), needed, &needed, &count)) {
+        return false;
+    }
+    auto* entries = reinterpret_cast<PORT_INFO_1W*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) {
+        if (port == entries[i].pName) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A printer of Wine's spooler on one of the monitor's ports (wineps as its driver).
+class SpoolerPrinter {
+  public:
+    explicit SpoolerPrinter(const wchar_t* port) {
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, MAX_PATH);
+        std::wstring driverFile = std::wstring(system) + L"\\wineps.drv";
+        DRIVER_INFO_3W driver = {};
+        driver.cVersion = 3;
+        driver.pName = const_cast<wchar_t*>(L"Prnlink CLI Test Driver");
+        driver.pDriverPath = &driverFile[0];
+        driver.pDataFile = &driverFile[0];
+        driver.pConfigFile = &driverFile[0];
+        AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&driver), APD_COPY_NEW_FILES);
+        PRINTER_INFO_2W info = {};
+        info.pPrinterName = const_cast<wchar_t*>(L"Prnlink CLI Test Printer");
+        info.pPortName = const_cast<wchar_t*>(port);
+        info.pDriverName = driver.pName;
+        info.pPrintProcessor = const_cast<wchar_t*>(L"winprint");
+        info.pDatatype = const_cast<wchar_t*>(L"RAW");
+        printer_ = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    }
+    bool added() const { return printer_ != nullptr; }
+    void Delete() {
+        if (printer_ != nullptr) {
+            DeletePrinter(printer_);
+            ClosePrinter(printer_);
+            printer_ = nullptr;
+        }
+    }
+    ~SpoolerPrinter() { Delete(); }
+
+  private:
+    HANDLE printer_ = nullptr;
+};
+
 TEST_F(PrnlinkCli, DevicesAddListAndRemoveThroughTheMonitorsRecords) {
     ASSERT_TRUE(testsupport::WriteDatabase({}));
     RunResult add = RunPrnlink("devices add 00:1b:dc:0f:10:01 \"Front Desk\"");
@@ -457,6 +554,211 @@ TEST_F(PrnlinkCli, DevicesAddListAndRemoveThroughTheMonitorsRecords) {
     RunResult none = RunPrnlink("devices list");
     EXPECT_EQ(none.exitCode, 0u);
     EXPECT_TRUE(Contains(none.out, "does not exist"));
+}
+
+TEST_F(PrnlinkCli, InstallAndUninstallInWinesSpooler) {
+    const std::wstring name = L"Prnlink CLI Test";
+    const std::string nameOption = std::string(" --name \"") + kAdminMonitor + "\"";
+    RunPrnlink("uninstall" + nameOption); // whatever an interrupted run left
+    DeleteFileW(SystemLibraryPath().c_str());
+    ASSERT_FALSE(MonitorRegistered(name));
+    ASSERT_FALSE(SpoolerListsPort(L"Ready"));
+
+    // Refused before anything is touched.
+    struct Refusal {
+        const char* arguments;
+        const char* said;
+    } refusals[] = {
+        {"install --name \"a\\b\"", "--name \"a\\b\""},
+        {"install --name \"\"", "--name \"\""},
+        {"--dll C:\\nowhere\\PRNLINK.DLL install", "--dll C:\\nowhere\\PRNLINK.DLL: no such file"},
+        {"--dll C:\\windows\\system32\\kernel32.dll install", "not a port monitor library"},
+        {"install extra", "not \"extra\""},
+        {"uninstall --name", "--name needs a value"},
+    };
+    for (const Refusal& refusal : refusals) {
+        RunResult run = RunPrnlink(refusal.arguments);
+        EXPECT_EQ(run.exitCode, 2u) << refusal.arguments << run.err;
+        EXPECT_TRUE(Contains(run.err, refusal.said)) << refusal.arguments;
+        EXPECT_FALSE(FileExists(SystemLibraryPath())) << refusal.arguments;
+    }
+    EXPECT_FALSE(MonitorRegistered(name));
+
+    RunResult install = RunPrnlink("install" + nameOption);
+    EXPECT_EQ(install.exitCode, 0u) << install.out << install.err;
+    EXPECT_TRUE(Contains(install.out, "registered the monitor \"Prnlink CLI Test\""));
+    EXPECT_TRUE(FileExists(SystemLibraryPath()));
+    EXPECT_TRUE(MonitorRegistered(name));
+    EXPECT_TRUE(SpoolerListsPort(L"Ready"));
+    RunResult again = RunPrnlink("install" + nameOption);
+    EXPECT_EQ(again.exitCode, 0u);
+    EXPECT_TRUE(Contains(again.out, "is already installed"));
+
+    {
+        // A printer on one of its ports keeps the monitor, and nothing changes.
+        SpoolerPrinter printer(L"Ready");
+        ASSERT_TRUE(printer.added()) << GetLastError();
+        RunResult inUse = RunPrnlink("uninstall" + nameOption);
+        EXPECT_EQ(inUse.exitCode, 1u);
+        EXPECT_TRUE(Contains(inUse.err, "printer \"Prnlink CLI Test Printer\" prints to port "
+                                        "\"Ready\""));
+        EXPECT_TRUE(Contains(inUse.err, "printers still use its ports"));
+        EXPECT_TRUE(MonitorRegistered(name));
+        EXPECT_TRUE(FileExists(SystemLibraryPath()));
+    }
+
+    {
+        // The library held open, as a spooler that loaded it holds it: the registration
+        // goes, the file stays, and the message asks for a restart.
+        HANDLE held = CreateFileW(SystemLibraryPath().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        RunResult heldRun = RunPrnlink("uninstall" + nameOption);
+        CloseHandle(held);
+        EXPECT_EQ(heldRun.exitCode, 1u) << heldRun.out << heldRun.err;
+        EXPECT_TRUE(Contains(heldRun.out, "removed the monitor \"Prnlink CLI Test\""));
+        EXPECT_TRUE(Contains(heldRun.err, "Restart Windows, then run prnlink uninstall again"));
+        EXPECT_FALSE(MonitorRegistered(name));
+        EXPECT_TRUE(FileExists(SystemLibraryPath()));
+    }
+    EXPECT_FALSE(SpoolerListsPort(L"Ready"));
+    RunResult rest = RunPrnlink("uninstall" + nameOption);
+    EXPECT_EQ(rest.exitCode, 0u) << rest.err;
+    EXPECT_TRUE(Contains(rest.out, "deleted C:\\windows\\system32\\PRNLINK.DLL"));
+    EXPECT_FALSE(FileExists(SystemLibraryPath()));
+    RunResult nothing = RunPrnlink("uninstall" + nameOption);
+    EXPECT_EQ(nothing.exitCode, 0u);
+    EXPECT_TRUE(Contains(nothing.out, "is not installed: nothing to do"));
+}
+
+void SetRegistryText(HKEY root, const std::wstring& path, const wchar_t* value,
+                     const wchar_t* text) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    if (text != nullptr) {
+        RegSetValueExW(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                       static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+    } else {
+        RegDeleteValueW(key, value);
+    }
+    RegCloseKey(key);
+}
+
+const wchar_t kInstallKey[] = L"SOFTWARE\\Corvane Corporation\\Orvendel\\1.0";
+const wchar_t kMonitorKey[] = L"System\\CurrentControlSet\\Control\\Print\\Monitors\\Prnlink";
+
+// Every check of doctor passes on a machine set up as the README says, and each one fails
+// once, alone, with its verdict and what to do.
+TEST_F(PrnlinkCli, DoctorChecksEachThingOnceAndSaysWhatToDo) {
+    StackProcess stack;
+    ASSERT_TRUE(stack.Start());
+    wchar_t directory[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, directory);
+    SetRegistryText(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", directory);
+    RunResult install = RunPrnlink("install");
+    ASSERT_EQ(install.exitCode, 0u) << install.err;
+    RunResult healthy = RunPrnlink("doctor Ready");
+    EXPECT_EQ(healthy.exitCode, 0u) << healthy.out << healthy.err;
+    for (const char* line :
+         {"ok    stack process: Tarnwick.exe runs", "ok    install directory",
+          "ok    Bluetooth library",
+          "ok    device database: C:\\windows\\HCRPDB.txt holds 6 well-formed records",
+          "ok    spooler registration: \"Prnlink\" (PRNLINK.DLL) is registered",
+          "ok    spooler ports: the spooler lists 6 ports", "ok    retry time-out: 1 s",
+          "ok    printer connection", "ok    printer status: ready", "ok    printer device ID",
+          "all checks passed"}) {
+        EXPECT_TRUE(Contains(healthy.out, line));
+    }
+
+    // Copies of prnlink.exe in directories of their own. Beside the first, a QORLIB.DLL that
+    // is not the stack's library (a copy of the monitor): it lacks the five operations. Beside
+    // the second, the stack's QORLIB.DLL but no PRNLINK.DLL, so that with the installed copy
+    // moved away the spooler finds no library to load and lists none of the ports.
+    const std::string lacking = std::string(kTestDirectory) + "\\lacking";
+    const std::string unlisted = std::string(kTestDirectory) + "\\unlisted";
+    CreateDirectoryA(lacking.c_str(), nullptr);
+    CreateDirectoryA(unlisted.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA("prnlink.exe", (lacking + "\\prnlink.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA("PRNLINK.DLL", (lacking + "\\QORLIB.DLL").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA("prnlink.exe", (unlisted + "\\prnlink.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA("QORLIB.DLL", (unlisted + "\\QORLIB.DLL").c_str(), FALSE));
+    std::wstring moved = SystemLibraryPath() + L".away";
+
+    struct Case {
+        const char* check;
+        std::function<void()> breakIt;
+        std::function<void()> mendIt;
+        const char* program;
+        const char* arguments;
+        const char* said;
+    } cases[] = {
+        {"stack process", [&] { stack.Stop(); }, [&] { stack.Start(); }, "prnlink.exe", "doctor",
+         "FAIL  stack process: Tarnwick.exe is not running"},
+        {"install directory",
+         [] { SetRegistryText(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", nullptr); },
+         [&] { SetRegistryText(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", directory); },
+         "prnlink.exe", "doctor", "FAIL  install directory: no \"InstallDir\" under"},
+        {"Bluetooth library", [] {}, [] {}, "C:\\prnlink-cli-test\\lacking\\prnlink.exe", "doctor",
+         "FAIL  Bluetooth library: C:\\prnlink-cli-test\\lacking\\QORLIB.DLL lacks QORL_Register, "
+         "QORL_Unregister, QORL_Connect, QORL_Disconnect, QORL_SendData"},
+        {"device database",
+         [] { testsupport::WriteDatabaseBytes(testsupport::ReadDatabaseBytes() + "zz"); },
+         [] { testsupport::WriteDatabase(entries_); }, "prnlink.exe", "doctor",
+         "FAIL  device database: C:\\windows\\HCRPDB.txt holds 6 well-formed records; record 7: "
+         "shorter than 274 bytes"},
+        {"spooler registration", [] { RunPrnlink("uninstall"); }, [] { RunPrnlink("install"); },
+         "prnlink.exe", "doctor",
+         "FAIL  spooler registration: no monitor of the spooler uses "
+         "PRNLINK.DLL"},
+        {"spooler ports",
+         [&] {
+             MoveFileExW(SystemLibraryPath().c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING);
+         },
+         [&] {
+             MoveFileExW(moved.c_str(), SystemLibraryPath().c_str(), MOVEFILE_REPLACE_EXISTING);
+         },
+         "C:\\prnlink-cli-test\\unlisted\\prnlink.exe", "doctor",
+         "FAIL  spooler ports: the spooler does not list \"Ready\""},
+        {"retry time-out",
+         [] {
+             SetRegistryText(HKEY_LOCAL_MACHINE, kMonitorKey, L"TransmissionRetryTimeout", L"abc");
+         },
+         [] {
+             SetRegistryText(HKEY_LOCAL_MACHINE, kMonitorKey, L"TransmissionRetryTimeout", L"1");
+         },
+         "prnlink.exe", "doctor", "FAIL  retry time-out: \"TransmissionRetryTimeout\" is \"abc\""},
+        {"printer", [] {}, [] {}, "prnlink.exe", "doctor Absent",
+         "FAIL  printer connection: Absent does not connect: ERROR_OPEN_FAILED (110); the "
+         "printer does not answer"},
+    };
+    for (const Case& c : cases) {
+        c.breakIt();
+        RunResult run = RunPrnlink(c.arguments, c.program);
+        c.mendIt();
+        EXPECT_EQ(run.exitCode, 1u) << c.check << "\n" << run.out << run.err;
+        EXPECT_TRUE(Contains(run.out, c.said)) << c.check;
+        EXPECT_TRUE(Contains(run.out, "      to do: ")) << c.check;
+        EXPECT_TRUE(Contains(run.out, "some checks failed")) << c.check;
+        // The one failure, and (for the registration) the ports that go with it.
+        size_t failures = 0;
+        for (size_t at = run.out.find("FAIL  "); at != std::string::npos;
+             at = run.out.find("FAIL  ", at + 1)) {
+            ++failures;
+        }
+        EXPECT_EQ(failures, std::string(c.check) == "spooler registration" ? 2u : 1u)
+            << c.check << "\n"
+            << run.out;
+    }
+    RunResult unknown = RunPrnlink("doctor Nowhere");
+    EXPECT_EQ(unknown.exitCode, 2u);
+    EXPECT_TRUE(Contains(unknown.err, "PORT: no port named \"Nowhere\""));
+    RunResult extra = RunPrnlink("doctor Ready Off");
+    EXPECT_EQ(extra.exitCode, 2u);
+    RunPrnlink("uninstall");
+    SetRegistryText(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", nullptr);
 }
 
 } // namespace
