@@ -247,6 +247,28 @@ std::string StatusOf(const PortStatusPost& post) {
     return DescribePortStatus(post.status, post.text.empty() ? nullptr : post.text.c_str());
 }
 
+LineStatus AskLineStatus(HANDLE port, const std::string& portName, const std::string& printer) {
+    const Monitor2Table* table = Monitor();
+    SetPrinterPort(Widen(portName));
+    ForgetPortStatus();
+    std::wstring printerName = Widen(printer);
+    DocumentInfo document;
+    document.name = L"prnlink status";
+    SetLastError(0);
+    BOOL started = table->pfnStartDocPort(port, &printerName[0], 0, 1, document.Get());
+    DWORD code = GetLastError();
+    PortStatusPost post;
+    bool posted = LastPortStatus(&post);
+    if (started) {
+        table->pfnEndDocPort(port);
+        return {LineStatus::READY, posted ? StatusOf(post) : std::string("ready"), 0};
+    }
+    if (posted) {
+        return {LineStatus::NOT_READY, StatusOf(post), 0};
+    }
+    return {LineStatus::UNREACHABLE, DescribeWin32Error(code), code};
+}
+
 // One Xcv command on a handle opened with administrator access.
 DWORD XcvCommand(const std::wstring& object, const wchar_t* command, const BYTE* input,
                  DWORD inputSize, BYTE* output, DWORD outputSize, DWORD* needed) {

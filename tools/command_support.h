@@ -93,6 +93,15 @@ struct DocumentInfo {
 
 std::string StatusOf(const PortStatusPost& post);
 
+// The printer's line status, asked as the spooler asks before a document: StartDocPort
+// (the monitor connects, asks and posts the status), EndDocPort when it started.
+struct LineStatus {
+    enum Kind { READY, NOT_READY, UNREACHABLE } kind;
+    std::string text; // "ready", "paper out", ...; for UNREACHABLE the error
+    DWORD error;      // StartDocPort's error code when UNREACHABLE
+};
+LineStatus AskLineStatus(HANDLE port, const std::string& portName, const std::string& printer);
+
 // One Xcv command on a handle opened with administrator access; the Win32 error code.
 DWORD XcvCommand(const std::wstring& object, const wchar_t* command, const BYTE* input,
                  DWORD inputSize, BYTE* output, DWORD outputSize, DWORD* needed);

@@ -24,13 +24,16 @@ const Command kCommands[] = {
      "Lists the monitor's ports (level-2 port entries), one per Bluetooth printer in\n"
      "HCRPDB.txt in the Windows directory.",
      CommandPorts},
-    {"status", "prnlink status PORT [--printer NAME]",
+    {"status", "prnlink status PORT [--printer NAME] [--watch [--interval SECONDS] [--count N]]",
      "Shows the printer's line status as the spooler would show it: ready, \"Not Powered On\",\n"
      "paper out or offline. It opens the port and starts an empty document, as the spooler\n"
      "does before it prints (the monitor connects, asks the printer for its IEEE 1284 line\n"
      "status and posts it with SetPortW), then ends the document and closes the port.\n"
      "Exit code 0 when the printer is ready, 3 when it answered but is not ready, 1 when it\n"
-     "could not be asked.",
+     "could not be asked.\n"
+     "With --watch it asks again every SECONDS (default 1, from 0.1 to 3600) and prints a\n"
+     "line with the time whenever the answer changes, until Ctrl+C, or after N polls with\n"
+     "--count N; it then exits with 0.",
      CommandStatus},
     {"device-id", "prnlink device-id PORT [--wait SECONDS]",
      "Asks the port for the printer's IEEE 1284 device ID (GetPrinterDataFromPort with\n"

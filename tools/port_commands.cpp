@@ -3,6 +3,7 @@
 #include "command_support.h"
 #include "command_table.h"
 
+#include "admin_arguments.h"
 #include "ansi_text.h"
 #include "console.h"
 #include "device_id_fields.h"
@@ -19,6 +20,54 @@ namespace prnlink {
 namespace {
 
 constexpr DWORD IOCTL_PAR_QUERY_DEVICE_ID = 0x16000C;
+
+// Set by Ctrl+C (or Ctrl+Break) while a status watch runs.
+HANDLE g_watchStop = nullptr;
+
+BOOL WINAPI StopWatching(DWORD) {
+    SetEvent(g_watchStop);
+    return TRUE;
+}
+
+std::string TimeStamp() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond);
+    return text;
+}
+
+// Polls the line status every intervalMs and prints a line, with the time, whenever it
+// differs from the last one: until Ctrl+C, or after count polls when count is not 0.
+int WatchStatus(HANDLE port, const std::string& name, const std::string& printer,
+                uint32_t intervalMs, unsigned long count) {
+    g_watchStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(StopWatching, TRUE);
+    std::string shown;
+    for (unsigned long poll = 0; count == 0 || poll < count; ++poll) {
+        if (poll > 0 && WaitForSingleObject(g_watchStop, intervalMs) == WAIT_OBJECT_0) {
+            break;
+        }
+        LineStatus status = AskLineStatus(port, name, printer);
+        std::string text = status.text;
+        if (status.kind == LineStatus::UNREACHABLE) {
+            // Asked afresh each time: the stack may come and go while the watch runs.
+            text = "cannot ask the printer: " + status.text + "; " +
+                   (StackProcessRunning() ? "the printer does not answer (switched off or "
+                                            "out of range?)"
+                                          : "the Bluetooth stack is not running (Tarnwick.exe)");
+        }
+        if (text != shown) {
+            PrintLine(TimeStamp() + "  " + name + ": " + text);
+            shown = text;
+        }
+    }
+    SetConsoleCtrlHandler(StopWatching, FALSE);
+    CloseHandle(g_watchStop);
+    g_watchStop = nullptr;
+    return EXIT_OK;
+}
 
 int AddOrDeletePort(const Options& options, bool add) {
     const char* command = add ? "add-port" : "delete-port";
@@ -104,9 +153,28 @@ int CommandPorts(const Options& options) {
 int CommandStatus(const Options& options) {
     std::vector<std::string> args = options.args;
     std::string printer = kDefaultPrinterName;
+    std::string intervalText = "1";
+    std::string countText;
     std::string error;
-    if (!TakeOption(&args, "--printer", &printer, &error)) {
+    bool watch = TakeFlag(&args, "--watch");
+    if (!TakeOption(&args, "--printer", &printer, &error) ||
+        !TakeOption(&args, "--interval", &intervalText, &error) ||
+        !TakeOption(&args, "--count", &countText, &error)) {
         return Usage("status", error);
+    }
+    uint32_t intervalMs = 1000;
+    unsigned long count = 0;
+    if (watch) {
+        error = ParseIntervalArgument(intervalText, &intervalMs);
+        if (error.empty() && !countText.empty() &&
+            (!ParseNumber(countText, 1000000ul, &count) || count == 0)) {
+            error = "--count \"" + countText + "\" is not a number of polls from 1 to 1000000";
+        }
+        if (!error.empty()) {
+            return Usage("status", error);
+        }
+    } else if (intervalText != "1" || !countText.empty()) {
+        return Usage("status", "--interval and --count go with --watch");
     }
     if (args.size() != 2) {
         return Usage("status", "status needs one port name");
@@ -116,32 +184,22 @@ int CommandStatus(const Options& options) {
     if (!session.Open(options, name)) {
         return session.FailureExitCode();
     }
-    HANDLE port = session.port();
-    const Monitor2Table* table = Monitor();
-    SetPrinterPort(Widen(name));
-    ForgetPortStatus();
-    std::wstring printerName = Widen(printer);
-    DocumentInfo document;
-    document.name = L"prnlink status";
-    SetLastError(0);
-    BOOL started = table->pfnStartDocPort(port, &printerName[0], 0, 1, document.Get());
-    DWORD code = GetLastError();
-    PortStatusPost post;
-    bool posted = LastPortStatus(&post);
-    int result;
-    if (started) {
-        PrintLine(name + ": " + (posted ? StatusOf(post) : std::string("ready")));
-        table->pfnEndDocPort(port);
-        result = EXIT_OK;
-    } else if (posted) {
-        PrintLine(name + ": " + StatusOf(post));
-        result = EXIT_NOT_READY;
-    } else {
-        result = Fail(name + ": cannot ask the printer: " + DescribeWin32Error(code) + "; " +
-                      ReachHint());
+    if (watch) {
+        return WatchStatus(session.port(), name, printer, intervalMs, count);
     }
+    LineStatus status = AskLineStatus(session.port(), name, printer);
     session.Close();
-    return result;
+    switch (status.kind) {
+    case LineStatus::READY:
+        PrintLine(name + ": " + status.text);
+        return EXIT_OK;
+    case LineStatus::NOT_READY:
+        PrintLine(name + ": " + status.text);
+        return EXIT_NOT_READY;
+    case LineStatus::UNREACHABLE:
+        break;
+    }
+    return Fail(name + ": cannot ask the printer: " + status.text + "; " + ReachHint());
 }
 
 int CommandDeviceId(const Options& options) {

@@ -225,7 +225,7 @@ TEST_F(PrnlinkCli, HelpForTheProgramAndEachCommand) {
     for (const char* command :
          {"ports", "status PORT", "device-id PORT", "print PORT FILE", "add-port NAME",
           "delete-port NAME", "timeout get", "--trace", "devices list | add ADDRESS NAME",
-          "install [--name NAME]", "uninstall [--name NAME]", "doctor [PORT]"}) {
+          "install [--name NAME]", "uninstall [--name NAME]", "doctor [PORT]", "--watch"}) {
         EXPECT_TRUE(Contains(help.out, command));
     }
     for (const char* command : {"ports", "status", "device-id", "print", "add-port", "delete-port",
@@ -759,6 +759,39 @@ TEST_F(PrnlinkCli, DoctorChecksEachThingOnceAndSaysWhatToDo) {
     EXPECT_EQ(extra.exitCode, 2u);
     RunPrnlink("uninstall");
     SetRegistryText(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", nullptr);
+}
+
+TEST_F(PrnlinkCli, StatusWatchPrintsAChangeOnlyWhenItHappens) {
+    StackProcess stack;
+    ASSERT_TRUE(stack.Start());
+    RunResult steady = RunPrnlink("status Ready --watch --interval 0.2 --count 3");
+    EXPECT_EQ(steady.exitCode, 0u) << steady.err;
+    EXPECT_TRUE(Contains(steady.out, "  Ready: ready"));
+    EXPECT_EQ(steady.out.find("Ready: ready"), steady.out.rfind("Ready: ready")) << steady.out;
+    // "2026-12-09 02:40:01  Ready: ready": a date and a time first.
+    ASSERT_GE(steady.out.size(), 21u);
+    EXPECT_EQ(steady.out[4], '-');
+    EXPECT_EQ(steady.out[13], ':');
+
+    // The stack stops while the watch runs: one more line, saying why.
+    PrnlinkProcess watch("status Ready --watch --interval 0.3 --count 12");
+    Sleep(2000);
+    stack.Stop();
+    RunResult changed = watch.Finish();
+    EXPECT_EQ(changed.exitCode, 0u) << changed.err;
+    size_t ready = changed.out.find("Ready: ready");
+    size_t gone = changed.out.find("Ready: cannot ask the printer");
+    ASSERT_NE(ready, std::string::npos) << changed.out;
+    ASSERT_NE(gone, std::string::npos) << changed.out;
+    EXPECT_LT(ready, gone);
+    EXPECT_TRUE(Contains(changed.out, "Tarnwick.exe"));
+
+    for (const char* bad : {"status Ready --watch --interval 0", "status Ready --watch --count 0",
+                            "status Ready --interval 2", "status Ready --watch --interval x"}) {
+        RunResult run = RunPrnlink(bad);
+        EXPECT_EQ(run.exitCode, 2u) << bad;
+        EXPECT_TRUE(Contains(run.err, "usage: prnlink status PORT")) << bad;
+    }
 }
 
 } // namespace
