@@ -21,11 +21,14 @@ namespace {
 
 constexpr DWORD IOCTL_PAR_QUERY_DEVICE_ID = 0x16000C;
 
-// Set by Ctrl+C (or Ctrl+Break) while a status watch runs.
-HANDLE g_watchStop = nullptr;
+// Set by Ctrl+C (or Ctrl+Break) while a status watch runs; made once for the process.
+HANDLE WatchStopEvent() {
+    static HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return event;
+}
 
 BOOL WINAPI StopWatching(DWORD) {
-    SetEvent(g_watchStop);
+    SetEvent(WatchStopEvent());
     return TRUE;
 }
 
@@ -42,11 +45,11 @@ std::string TimeStamp() {
 // differs from the last one: until Ctrl+C, or after count polls when count is not 0.
 int WatchStatus(HANDLE port, const std::string& name, const std::string& printer,
                 uint32_t intervalMs, unsigned long count) {
-    g_watchStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ResetEvent(WatchStopEvent());
     SetConsoleCtrlHandler(StopWatching, TRUE);
     std::string shown;
     for (unsigned long poll = 0; count == 0 || poll < count; ++poll) {
-        if (poll > 0 && WaitForSingleObject(g_watchStop, intervalMs) == WAIT_OBJECT_0) {
+        if (poll > 0 && WaitForSingleObject(WatchStopEvent(), intervalMs) == WAIT_OBJECT_0) {
             break;
         }
         LineStatus status = AskLineStatus(port, name, printer);
@@ -64,8 +67,6 @@ int WatchStatus(HANDLE port, const std::string& name, const std::string& printer
         }
     }
     SetConsoleCtrlHandler(StopWatching, FALSE);
-    CloseHandle(g_watchStop);
-    g_watchStop = nullptr;
     return EXIT_OK;
 }
 
