@@ -119,7 +119,8 @@ std::string HelpText(const std::string& command) {
     }
     std::string text =
         "prnlink: a spooler host for the PRNLINK.DLL port monitor. It loads the monitor as\n"
-        "the print spooler does and drives it through its function table.\n\n"
+        "the print spooler does and drives it through its function table. It also installs\n"
+        "the monitor, diagnoses it and manages the printers of HCRPDB.txt.\n\n"
         "usage: prnlink [--trace] [--dll PATH] COMMAND [ARGUMENTS]\n\ncommands:\n";
     for (const Command& entry : kCommands) {
         text += "  " + std::string(entry.usage) + "\n";
