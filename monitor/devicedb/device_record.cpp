@@ -1,4 +1,4 @@
-// Parsing of HCRPDB.txt records over plain buffers.
+// Parsing and writing of HCRPDB.txt records over plain buffers.
 
 #include "devicedb/device_record.h"
 
@@ -78,4 +78,96 @@ void ClearRecordTail(uint8_t* record, size_t length) {
         bool inName = i >= DEVICE_NAME_OFFSET && i < DEVICE_NAME_OFFSET + DEVICE_NAME_LENGTH;
         record[i] = inName ? ' ' : 0;
     }
+}
+
+namespace {
+
+const char kUpperDigits[] = "0123456789ABCDEF";
+
+void FormatHexWord(uint16_t value, uint8_t* field) {
+    for (int digit = 0; digit < 4; ++digit) {
+        field[digit] = static_cast<uint8_t>(kUpperDigits[(value >> (12 - 4 * digit)) & 15]);
+    }
+}
+
+bool IsHexDigit(uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool AllHex(const uint8_t* field, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (!IsHexDigit(field[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void FormatDeviceRecord(const DeviceRecord& in, uint8_t record[DEVICE_RECORD_LENGTH]) {
+    for (size_t i = 0; i < 6; ++i) {
+        record[DEVICE_ADDRESS_OFFSET + 2 * i] =
+            static_cast<uint8_t>(kUpperDigits[in.address[i] >> 4]);
+        record[DEVICE_ADDRESS_OFFSET + 2 * i + 1] =
+            static_cast<uint8_t>(kUpperDigits[in.address[i] & 15]);
+    }
+    size_t nameLength = 0;
+    while (nameLength < DEVICE_NAME_LENGTH && in.name[nameLength] != '\0') {
+        ++nameLength;
+    }
+    memcpy(record + DEVICE_NAME_OFFSET, in.name, nameLength);
+    memset(record + DEVICE_NAME_OFFSET + nameLength, ' ', DEVICE_NAME_LENGTH - nameLength);
+    FormatHexWord(in.controlPsm, record + DEVICE_CONTROL_PSM_OFFSET);
+    FormatHexWord(in.dataPsm, record + DEVICE_DATA_PSM_OFFSET);
+    FormatHexWord(in.thirdValue, record + DEVICE_THIRD_VALUE_OFFSET);
+    record[DEVICE_RECORD_LENGTH - 2] = '\r';
+    record[DEVICE_RECORD_LENGTH - 1] = '\n';
+}
+
+DeviceRecordProblem CheckDeviceRecord(const uint8_t* record, size_t length) {
+    if (length < DEVICE_RECORD_LENGTH) {
+        return DEVICE_RECORD_SHORT;
+    }
+    if (!AllHex(record + DEVICE_ADDRESS_OFFSET, 12)) {
+        return DEVICE_RECORD_BAD_ADDRESS;
+    }
+    bool named = false;
+    for (size_t i = 0; i < DEVICE_NAME_LENGTH && !named; ++i) {
+        uint8_t c = record[DEVICE_NAME_OFFSET + i];
+        named = c != ' ' && c != '\0';
+    }
+    if (!named) {
+        return DEVICE_RECORD_NO_NAME;
+    }
+    if (!AllHex(record + DEVICE_CONTROL_PSM_OFFSET, 4)) {
+        return DEVICE_RECORD_BAD_CONTROL_PSM;
+    }
+    if (!AllHex(record + DEVICE_DATA_PSM_OFFSET, 4)) {
+        return DEVICE_RECORD_BAD_DATA_PSM;
+    }
+    if (!AllHex(record + DEVICE_THIRD_VALUE_OFFSET, 4)) {
+        return DEVICE_RECORD_BAD_THIRD_VALUE;
+    }
+    return DEVICE_RECORD_WELL_FORMED;
+}
+
+const char* DescribeDeviceRecordProblem(DeviceRecordProblem problem) {
+    switch (problem) {
+    case DEVICE_RECORD_WELL_FORMED:
+        return "well-formed";
+    case DEVICE_RECORD_SHORT:
+        return "shorter than 274 bytes";
+    case DEVICE_RECORD_BAD_ADDRESS:
+        return "the address is not 12 hexadecimal digits";
+    case DEVICE_RECORD_NO_NAME:
+        return "the name is empty";
+    case DEVICE_RECORD_BAD_CONTROL_PSM:
+        return "the control PSM is not 4 hexadecimal digits";
+    case DEVICE_RECORD_BAD_DATA_PSM:
+        return "the data PSM is not 4 hexadecimal digits";
+    case DEVICE_RECORD_BAD_THIRD_VALUE:
+        return "the third value is not 4 hexadecimal digits";
+    }
+    return "unknown problem";
 }

@@ -1,6 +1,7 @@
 #pragma once
-// The 274-byte record of HCRPDB.txt and its fields, parsed from a buffer. No system calls
-// here: the file access is in device_database.cpp.
+// The 274-byte record of HCRPDB.txt and its fields, parsed from a buffer and written into
+// one. No system calls here: the file access is in device_database.cpp and
+// device_database_edit.cpp.
 //
 //   offset   0, 12 bytes: device address, two hexadecimal characters per byte, byte 0 first
 //   offset  12, 248 bytes: device name, 8-bit text padded with spaces
@@ -54,3 +55,29 @@ void TrimDeviceName(char name[DEVICE_NAME_LENGTH]);
 // the previous record left in the buffer: name bytes become padding spaces, address and
 // number bytes NULs (empty text, parsed as 0).
 void ClearRecordTail(uint8_t* record, size_t length);
+
+// Writes a whole record as the service discovery program lays it out: the address as 12
+// upper-case hexadecimal characters, byte 0 first; the name up to its first NUL (at most
+// 248 bytes) padded with spaces; the three values as 4 upper-case hexadecimal characters
+// each, most significant digit first; CR LF in the two bytes that are not interpreted.
+// ParseDeviceRecord and TrimDeviceName read back what was written for every name of 1 to
+// 247 bytes that does not end in a space.
+void FormatDeviceRecord(const DeviceRecord& in, uint8_t record[DEVICE_RECORD_LENGTH]);
+
+// Problems that make a record malformed, in the order CheckDeviceRecord looks for them.
+enum DeviceRecordProblem {
+    DEVICE_RECORD_WELL_FORMED = 0,
+    DEVICE_RECORD_SHORT,           // fewer than 274 bytes (the file's last record)
+    DEVICE_RECORD_BAD_ADDRESS,     // the address is not 12 hexadecimal characters
+    DEVICE_RECORD_NO_NAME,         // the name field holds only spaces and NULs
+    DEVICE_RECORD_BAD_CONTROL_PSM, // the control PSM is not 4 hexadecimal characters
+    DEVICE_RECORD_BAD_DATA_PSM,    // the data PSM is not 4 hexadecimal characters
+    DEVICE_RECORD_BAD_THIRD_VALUE, // the third value is not 4 hexadecimal characters
+};
+
+// The first problem of a record of `length` bytes (the bytes the file gave for it), or
+// DEVICE_RECORD_WELL_FORMED. The reading operations accept every record (a bad field reads
+// as all ones); this says which records a person should look at.
+DeviceRecordProblem CheckDeviceRecord(const uint8_t* record, size_t length);
+// A short English description of a problem: "the address is not 12 hexadecimal digits".
+const char* DescribeDeviceRecordProblem(DeviceRecordProblem problem);

@@ -138,3 +138,64 @@ TEST(ClearRecordTail, MissingBytesOfAShortReadAreAbsentNotStale) {
     const uint8_t expected[6] = {0xA1, 0xB2, 0x0C, 0, 0, 0};
     EXPECT_EQ(memcmp(parsed.address, expected, 6), 0);
 }
+
+TEST(FormatDeviceRecord, WritesTheLayoutTheDiscoveryProgramWrites) {
+    testsupport::DeviceEntry entry =
+        testsupport::MakeEntry(0x10bcde, "Office Laser", 0x1001, 0x1003);
+    DeviceRecord in = {};
+    memcpy(in.address, entry.address, 6);
+    memcpy(in.name, entry.name.data(), entry.name.size());
+    in.controlPsm = entry.controlPsm;
+    in.dataPsm = entry.dataPsm;
+    uint8_t record[DEVICE_RECORD_LENGTH];
+    FormatDeviceRecord(in, record);
+    std::string expected = testsupport::FormatRecord(entry, true);
+    expected.replace(272, 2, "\r\n");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(record), sizeof(record)), expected);
+    EXPECT_EQ(CheckDeviceRecord(record, sizeof(record)), DEVICE_RECORD_WELL_FORMED);
+}
+
+TEST(FormatDeviceRecord, WhatIsWrittenIsReadBack) {
+    const std::string names[] = {"X", "Lab Inkjet", std::string(247, 'n'), " leading space"};
+    for (const std::string& name : names) {
+        DeviceRecord in = {{0xff, 0x00, 0xab, 0x12, 0x9c, 0x01}, {}, 0xFEFF, 0x0001, 0xBEEF};
+        memcpy(in.name, name.data(), name.size());
+        uint8_t record[DEVICE_RECORD_LENGTH];
+        FormatDeviceRecord(in, record);
+        DeviceRecord out;
+        ParseDeviceRecord(record, &out);
+        TrimDeviceName(out.name);
+        EXPECT_EQ(memcmp(out.address, in.address, 6), 0) << name;
+        EXPECT_EQ(std::string(out.name), name);
+        EXPECT_EQ(out.controlPsm, 0xFEFF);
+        EXPECT_EQ(out.dataPsm, 0x0001);
+        EXPECT_EQ(out.thirdValue, 0xBEEF);
+    }
+}
+
+TEST(CheckDeviceRecord, NamesTheFirstProblem) {
+    const std::string good = testsupport::FormatRecord(testsupport::MakeEntry(1, "Good"));
+    struct Case {
+        size_t offset;
+        const char* bytes;
+        DeviceRecordProblem problem;
+    } cases[] = {
+        {0, "0g", DEVICE_RECORD_BAD_ADDRESS},
+        {10, " 1", DEVICE_RECORD_BAD_ADDRESS},
+        {260, "10 1", DEVICE_RECORD_BAD_CONTROL_PSM},
+        {264, "x003", DEVICE_RECORD_BAD_DATA_PSM},
+        {268, "    ", DEVICE_RECORD_BAD_THIRD_VALUE},
+        {272, "zz", DEVICE_RECORD_WELL_FORMED}, // the last two bytes are not interpreted
+    };
+    for (const Case& c : cases) {
+        std::string record = good;
+        record.replace(c.offset, strlen(c.bytes), c.bytes);
+        EXPECT_EQ(CheckDeviceRecord(Bytes(record), record.size()), c.problem) << c.offset;
+    }
+    std::string unnamed = good;
+    unnamed.replace(12, 248, std::string(248, ' '));
+    EXPECT_EQ(CheckDeviceRecord(Bytes(unnamed), unnamed.size()), DEVICE_RECORD_NO_NAME);
+    EXPECT_EQ(CheckDeviceRecord(Bytes(good), 273), DEVICE_RECORD_SHORT);
+    EXPECT_STREQ(DescribeDeviceRecordProblem(DEVICE_RECORD_BAD_ADDRESS),
+                 "the address is not 12 hexadecimal digits");
+}

@@ -1,0 +1,198 @@
+// prnlink install and uninstall: PRNLINK.DLL copied into the system directory and
+// registered with the spooler (AddMonitorW), and taken away again (DeleteMonitorW).
+
+#include "command_support.h"
+#include "command_table.h"
+
+#include "admin_arguments.h"
+#include "ansi_text.h"
+#include "console.h"
+#include "spooler_registration.h"
+#include "win32_error_names.h"
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <string>
+#include <vector>
+
+namespace prnlink {
+
+namespace {
+
+const wchar_t kLibraryFile[] = L"PRNLINK.DLL";
+
+std::wstring InstalledLibraryPath() {
+    wchar_t system[MAX_PATH] = {};
+    // A 32-bit program's system directory is the 32-bit one (SysWOW64 on 64-bit Windows),
+    // the directory from which a 32-bit spooler loads its monitors.
+    GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system) + L"\\" + kLibraryFile;
+}
+
+bool FileExists(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The monitor name from --name, checked; false after the usage message.
+bool TakeMonitorName(const char* command, std::vector<std::string>* args, std::string* name,
+                     int* exitCode) {
+    std::string error;
+    *name = Narrow(kMonitorName);
+    if (!TakeOption(args, "--name", name, &error)) {
+        *exitCode = Usage(command, error);
+        return false;
+    }
+    error = CheckMonitorNameArgument(*name);
+    if (error.empty() && args->size() != 1) {
+        error = std::string(command) + " takes only --name NAME, not \"" + (*args)[1] + "\"";
+    }
+    if (!error.empty()) {
+        *exitCode = Usage(command, error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int CommandInstall(const Options& options) {
+    std::vector<std::string> args = options.args;
+    std::string name;
+    int exitCode = EXIT_USAGE;
+    if (!TakeMonitorName("install", &args, &name, &exitCode)) {
+        return exitCode;
+    }
+    std::wstring source = options.dllPath.empty() ? DefaultDllPath() : options.dllPath;
+    if (!FileExists(source)) {
+        if (!options.dllPath.empty()) {
+            return Usage("install", "--dll " + Narrow(source) +
+                                        ": no such file (give the path of PRNLINK.DLL)");
+        }
+        return Fail(Narrow(source) + " is missing: put PRNLINK.DLL beside prnlink.exe or give "
+                                     "its path with --dll PATH");
+    }
+    if (!options.dllPath.empty() && !IsPortMonitorLibrary(source)) {
+        return Usage("install", "--dll " + Narrow(source) +
+                                    ": not a port monitor library (it exports no "
+                                    "InitializePrintMonitor2)");
+    }
+    std::wstring wideName = Widen(name);
+    std::wstring target = InstalledLibraryPath();
+    std::vector<RegisteredMonitor> monitors;
+    DWORD error = 0;
+    if (!RegisteredMonitors(&monitors, &error)) {
+        return Fail("cannot ask the spooler for its monitors: " + DescribeWin32Error(error));
+    }
+    const RegisteredMonitor* existing = FindMonitor(monitors, wideName);
+    if (existing != nullptr && FileExists(target)) {
+        PrintLine("\"" + name + "\" is already installed (" + Narrow(existing->dllName) + " in " +
+                  Narrow(target.substr(0, target.find_last_of(L'\\'))) +
+                  "); to update the library, use Swapwell.exe");
+        return EXIT_OK;
+    }
+    bool hadFile = FileExists(target);
+    if (!CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+        DWORD code = GetLastError();
+        std::string why = DescribeWin32Error(code);
+        if (code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED) {
+            why += ": the installed library is in use (the spooler loads it); update it with "
+                   "Swapwell.exe and restart Windows";
+        }
+        return Fail("cannot copy " + Narrow(source) + " to " + Narrow(target) + ": " + why);
+    }
+    PrintLine("copied " + Narrow(source) + " to " + Narrow(target));
+    if (existing != nullptr) {
+        PrintLine("\"" + name + "\" was registered already; its library is back in place");
+        return EXIT_OK;
+    }
+    MONITOR_INFO_2W info = {};
+    info.pName = &wideName[0];
+    info.pEnvironment = nullptr;
+    std::wstring dllName = kLibraryFile;
+    info.pDLLName = &dllName[0];
+    if (!AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info))) {
+        DWORD code = GetLastError();
+        if (code != ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
+            if (!hadFile) {
+                DeleteFileW(target.c_str());
+            }
+            std::string hint = code == ERROR_ACCESS_DENIED ? " (run as an administrator)" : "";
+            return Fail("AddMonitorW \"" + name + "\" failed: " + DescribeWin32Error(code) + hint +
+                        (hadFile ? "" : "; the copied library was deleted again"));
+        }
+    }
+    PrintLine("registered the monitor \"" + name + "\" with the spooler (AddMonitorW, level 2)");
+    return EXIT_OK;
+}
+
+int CommandUninstall(const Options& options) {
+    std::vector<std::string> args = options.args;
+    std::string name;
+    int exitCode = EXIT_USAGE;
+    if (!TakeMonitorName("uninstall", &args, &name, &exitCode)) {
+        return exitCode;
+    }
+    std::wstring wideName = Widen(name);
+    std::wstring target = InstalledLibraryPath();
+    std::vector<RegisteredMonitor> monitors;
+    DWORD error = 0;
+    if (!RegisteredMonitors(&monitors, &error)) {
+        return Fail("cannot ask the spooler for its monitors: " + DescribeWin32Error(error));
+    }
+    const RegisteredMonitor* existing = FindMonitor(monitors, wideName);
+    if (existing != nullptr) {
+        std::vector<PrinterOnPort> users;
+        if (!PrintersOnMonitorPorts(target, &users, &error)) {
+            return Fail("cannot tell which printers use the monitor's ports: " +
+                        DescribeWin32Error(error) + "; nothing was changed");
+        }
+        if (!users.empty()) {
+            for (const PrinterOnPort& user : users) {
+                PrintErrorLine("prnlink: printer \"" + Narrow(user.printer) +
+                               "\" prints to port \"" + Narrow(user.port) + "\"");
+            }
+            return Fail("cannot uninstall \"" + name +
+                        "\": printers still use its ports; delete "
+                        "them or give them another port first. Nothing was changed");
+        }
+        if (!DeleteMonitorW(nullptr, nullptr, &wideName[0])) {
+            DWORD code = GetLastError();
+            std::string hint = code == ERROR_PRINT_MONITOR_IN_USE ? "; printers still use its ports"
+                               : code == ERROR_ACCESS_DENIED      ? " (run as an administrator)"
+                                                                  : "";
+            return Fail("DeleteMonitorW \"" + name + "\" failed: " + DescribeWin32Error(code) +
+                        hint);
+        }
+        PrintLine("removed the monitor \"" + name + "\" from the spooler (DeleteMonitorW)");
+        monitors.erase(monitors.begin() + (existing - monitors.data()));
+    }
+    // Another registration of the same library keeps the file.
+    for (const RegisteredMonitor& other : monitors) {
+        if (lstrcmpiW(other.dllName.c_str(), kLibraryFile) == 0) {
+            PrintLine("kept " + Narrow(target) + ": the monitor \"" + Narrow(other.name) +
+                      "\" uses it too");
+            return EXIT_OK;
+        }
+    }
+    if (!FileExists(target)) {
+        if (existing == nullptr) {
+            PrintLine("\"" + name + "\" is not installed: nothing to do");
+        }
+        return EXIT_OK;
+    }
+    if (!DeleteFileW(target.c_str())) {
+        DWORD code = GetLastError();
+        if (code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED) {
+            return Fail("cannot delete " + Narrow(target) + ": " + DescribeWin32Error(code) +
+                        ": the spooler still holds the library. Restart Windows, then run "
+                        "prnlink uninstall again to delete it");
+        }
+        return Fail("cannot delete " + Narrow(target) + ": " + DescribeWin32Error(code));
+    }
+    PrintLine("deleted " + Narrow(target));
+    return EXIT_OK;
+}
+
+} // namespace prnlink
