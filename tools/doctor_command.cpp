@@ -15,6 +15,8 @@
 
 #include <windows.h>
 
+#include "job/device_id.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,7 +25,6 @@ namespace prnlink {
 
 namespace {
 
-constexpr DWORD IOCTL_PAR_QUERY_DEVICE_ID = 0x16000C;
 constexpr double kDeviceIdWaitSeconds = 10.0;
 const wchar_t kInstallKey[] = L"SOFTWARE\\Corvane Corporation\\Orvendel\\1.0";
 const char* const kStackOperations[5] = {"QORL_Register", "QORL_Unregister", "QORL_Connect",

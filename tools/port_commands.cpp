@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include "job/device_id.h"
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -18,8 +20,6 @@
 namespace prnlink {
 
 namespace {
-
-constexpr DWORD IOCTL_PAR_QUERY_DEVICE_ID = 0x16000C;
 
 // Set by Ctrl+C (or Ctrl+Break) while a status watch runs; made once for the process.
 HANDLE WatchStopEvent() {

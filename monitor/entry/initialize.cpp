@@ -180,29 +180,10 @@ VOID WINAPI Shutdown(HANDLE hMonitor) {
             }
         }
     }
-    // A device-ID worker uses its record until it ends. It waits for nothing that Shutdown
-    // holds, so it runs to its end; wait for every one of them before freeing any record.
-    for (PortRecord* list : {monitor->ports, monitor->retiredPorts}) {
-        for (PortRecord* record = list; record != nullptr; record = record->next) {
-            if (record->deviceIdThread != nullptr) {
-                WaitForSingleObject(record->deviceIdThread, INFINITE);
-            }
-        }
-    }
-    for (PortRecord* list : {monitor->ports, monitor->retiredPorts}) {
-        while (list != nullptr) {
-            PortRecord* next = list->next;
-            FreePortRecord(list);
-            list = next;
-        }
-    }
+    FreeAllPortRecords(monitor);
     // The spooler closes its Xcv handles before it shuts the monitor down; any left over
     // would only leak with their monitor gone.
-    while (monitor->xcvHandles != nullptr) {
-        XcvHandle* next = monitor->xcvHandles->next;
-        GlobalFree(monitor->xcvHandles);
-        monitor->xcvHandles = next;
-    }
+    FreeAllXcvHandles(monitor);
     if (g_monitorHandle == monitor) {
         g_monitorHandle = nullptr;
     }

@@ -2,7 +2,7 @@
 
 #include "entry/legacy_adapters.h"
 #include "entry/byte_text.h"
-#include "ports/port_record.h"
+#include "common/memory.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 
 #include "entry/registry_shim.h"
 #include "entry/byte_text.h"
-#include "ports/port_record.h"
+#include "common/memory.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -12,7 +12,7 @@
 
 #include <cstring>
 
-#include "entry/monitor.h"
+#include "common/monitor_handle.h"
 #include "hcrp/stack_binding.h"
 #include "job/job_path.h"
 #include "ports/port_record.h"
@@ -163,7 +163,7 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR, LPWSTR
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (ControlID != IOCTL_QUERY_DEVICE_ID) {
+    if (ControlID != IOCTL_PAR_QUERY_DEVICE_ID) {
         return TRUE;
     }
     if (lpcbReturned == nullptr || (lpOutBuffer == nullptr && cbOutBuffer != 0)) {

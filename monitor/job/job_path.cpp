@@ -8,7 +8,7 @@
 
 #include "job/job_path.h"
 
-#include "entry/monitor.h"
+#include "common/monitor_handle.h"
 #include "hcrp/stack_binding.h"
 #include "job/port_status.h"
 #include "job/spooler_client.h"

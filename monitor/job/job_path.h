@@ -1,9 +1,17 @@
 #pragma once
 // Pieces of the print job path shared with the device-ID query.
 
-#include <windows.h>
+#include "common/monitor_handle.h" // the SDK declarations come first
 
 struct PortRecord;
+
+// MONITOR2 operations.
+BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level,
+                         LPBYTE pDocInfo);
+BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
+BOOL WINAPI ReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead);
+BOOL WINAPI EndDocPort(HANDLE hPort);
+BOOL WINAPI ClosePort(HANDLE hPort);
 
 // One call of the spooler (or of a device-ID query) on a port handle: the record behind the
 // handle, pinned for the length of the call so that no removal frees it meanwhile. Null when

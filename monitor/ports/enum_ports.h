@@ -1,7 +1,12 @@
 #pragma once
 // Port enumeration and opening, and the retry time-out setting.
 
-#include "entry/monitor.h"
+#include "common/monitor_handle.h"
+
+// MONITOR2 operations.
+BOOL WINAPI EnumPorts(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf,
+                      LPDWORD pcbNeeded, LPDWORD pcReturned);
+BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle);
 
 // The registry value, under the monitor's registry root, holding the retry time-out in
 // seconds as REG_SZ text, and its default.

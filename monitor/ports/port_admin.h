@@ -3,9 +3,20 @@
 // command table, the "QuillPorts" profile section, the writers of the retry time-out and
 // the spooler's own port list.
 
-#include "entry/monitor.h"
+#include "common/monitor_handle.h"
 
 struct XcvHandle;
+
+// MONITOR2 operations.
+BOOL WINAPI AddPortEx(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE lpBuffer,
+                      LPWSTR lpMonitorName);
+BOOL WINAPI DeletePort(HANDLE hMonitor, LPWSTR pName, HWND hWnd, LPWSTR pPortName);
+BOOL WINAPI SetPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved);
+BOOL WINAPI XcvOpenPort(HANDLE hMonitor, LPCWSTR pszObject, ACCESS_MASK GrantedAccess,
+                        PHANDLE phXcv);
+DWORD WINAPI XcvDataPort(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData,
+                         PBYTE pOutputData, DWORD cbOutputData, PDWORD pcbOutputNeeded);
+BOOL WINAPI XcvClosePort(HANDLE hXcv);
 
 // The calls that port administration makes out of the monitor, in one place so that a
 // test can see or refuse them. Every member defaults to the system's function.

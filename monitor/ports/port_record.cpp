@@ -3,49 +3,9 @@
 
 #include "ports/port_record.h"
 
-#include <cwchar>
 #include <cstring>
-
-void* AllocZeroedMemory(size_t bytes) {
-    void* block = GlobalAlloc(GMEM_FIXED, bytes);
-    if (block != nullptr) {
-        memset(block, 0, bytes);
-    }
-    return block;
-}
-
-wchar_t* DuplicateWideString(const wchar_t* text) {
-    if (text == nullptr) {
-        return nullptr;
-    }
-    size_t length = wcslen(text);
-    auto* copy = static_cast<wchar_t*>(AllocZeroedMemory(2 * (length + 1)));
-    if (copy != nullptr) {
-        memcpy(copy, text, 2 * (length + 1));
-    }
-    return copy;
-}
-
-size_t WidenString(const char* text, wchar_t** out) {
-    if (out == nullptr) {
-        return 0;
-    }
-    *out = nullptr;
-    if (text == nullptr) {
-        return 0;
-    }
-    size_t length = strlen(text);
-    auto* wide = static_cast<wchar_t*>(AllocZeroedMemory(2 * length + 2));
-    if (wide == nullptr) {
-        return 0;
-    }
-    for (size_t i = 0; i < length; ++i) {
-        // Signed byte, sign-extended: port names of installed printers were made this way.
-        wide[i] = static_cast<wchar_t>(static_cast<int16_t>(static_cast<signed char>(text[i])));
-    }
-    *out = wide;
-    return length;
-}
+#include <cwchar>
+#include <initializer_list>
 
 PortRecord* CreatePortRecord(MonitorHandle* monitor, const wchar_t* name) {
     if (monitor == nullptr) {
@@ -198,6 +158,33 @@ void ReclaimRetiredPorts(MonitorHandle* monitor) {
             *link = record->next;
             FreePortRecord(record);
         }
+    }
+}
+
+void FreeAllPortRecords(MonitorHandle* monitor) {
+    // A device-ID worker uses its record until it ends. It waits for nothing the caller
+    // holds, so it runs to its end; wait for every one of them before freeing any record.
+    for (PortRecord* list : {monitor->ports, monitor->retiredPorts}) {
+        for (PortRecord* record = list; record != nullptr; record = record->next) {
+            if (record->deviceIdThread != nullptr) {
+                WaitForSingleObject(record->deviceIdThread, INFINITE);
+            }
+        }
+    }
+    for (PortRecord** list : {&monitor->ports, &monitor->retiredPorts}) {
+        while (*list != nullptr) {
+            PortRecord* next = (*list)->next;
+            FreePortRecord(*list);
+            *list = next;
+        }
+    }
+}
+
+void FreeAllXcvHandles(MonitorHandle* monitor) {
+    while (monitor->xcvHandles != nullptr) {
+        XcvHandle* next = monitor->xcvHandles->next;
+        GlobalFree(monitor->xcvHandles);
+        monitor->xcvHandles = next;
     }
 }
 

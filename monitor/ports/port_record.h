@@ -1,13 +1,14 @@
 #pragma once
-// Port records and Xcv handles, their lists in the MonitorHandle, and the small memory and
-// string utilities that the port code shares. None of these functions takes MonitorLock:
-// callers hold it around each lookup, creation or removal.
+// Port records and Xcv handles and their lists in the MonitorHandle. Apart from PinPort and
+// UnpinPort, none of these functions takes MonitorLock: callers hold it around each lookup,
+// creation or removal.
 
 #include <windows.h>
 #include <winspool.h>
 #include <cstdint>
 
-#include "entry/monitor.h"
+#include "common/memory.h"
+#include "common/monitor_handle.h"
 #include "hcrp/hcrp_connection.h"
 
 constexpr uint32_t PORT_RECORD_SIGNATURE = 0x5450; // "PT"
@@ -67,13 +68,6 @@ struct XcvHandle {
     wchar_t nameCharacters[1];
 };
 
-// Global fixed memory, zero-filled; freed with GlobalFree. Null on failure (error set).
-void* AllocZeroedMemory(size_t bytes);
-wchar_t* DuplicateWideString(const wchar_t* text);
-// Widens 8-bit text byte by byte, each byte sign-extended (0xE9 becomes 0xFFE9): existing
-// port names depend on it. Returns the number of characters; *out null on failure.
-size_t WidenString(const char* text, wchar_t** out);
-
 // "%02x:%02x:%02x:%02x:%02x:%02x.%d": 6 or 7 conversions give TRUE and the six bytes.
 BOOL ParsePortAddress(const wchar_t* name, uint8_t out[6]);
 
@@ -95,6 +89,10 @@ void ReleasePortHandle(PortRecord* record);
 void ReclaimRetiredPorts(MonitorHandle* monitor);
 // Releases everything a record owns and the record itself.
 void FreePortRecord(PortRecord* record);
+// At Shutdown: waits for every device-ID worker still running, then frees every record of
+// both lists, and every Xcv handle the spooler left open.
+void FreeAllPortRecords(MonitorHandle* monitor);
+void FreeAllXcvHandles(MonitorHandle* monitor);
 
 // The record behind a port handle, if the handle is a record on the port list or the
 // retired list of a monitor not yet shut down (a handle that was never one, or whose record

@@ -266,8 +266,9 @@ TEST_F(Concurrency, JobsDeviceIdsEnumerationAndXcvWhilePrintersMisbehave) {
         while (printing) {
             for (Lane& lane : lanes) {
                 DWORD returned = 0;
-                if (GetPrinterDataFromPort(lane.port, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
-                                           reinterpret_cast<LPWSTR>(out), sizeof(out), &returned)) {
+                if (GetPrinterDataFromPort(lane.port, IOCTL_PAR_QUERY_DEVICE_ID, nullptr, nullptr,
+                                           0, reinterpret_cast<LPWSTR>(out), sizeof(out),
+                                           &returned)) {
                     if (returned > 0) {
                         EXPECT_EQ(std::string(out), lane.printer->deviceId);
                         ++answered;

@@ -39,7 +39,7 @@ class DeviceId : public SimJob {
         std::vector<char> out(size + 16, 'x');
         *returned = 0xDEADBEEF;
         SetLastError(0);
-        BOOL ok = GetPrinterDataFromPort(port_, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
+        BOOL ok = GetPrinterDataFromPort(port_, IOCTL_PAR_QUERY_DEVICE_ID, nullptr, nullptr, 0,
                                          reinterpret_cast<LPWSTR>(out.data()), size, returned);
         // Nothing beyond the size given is ever written.
         for (size_t i = size; i < out.size(); ++i) {
@@ -291,20 +291,20 @@ TEST_F(DeviceId, LegacyTableReturnsTheIdInTheCallersBuffer) {
 
     char out[64];
     DWORD returned = 0;
-    EXPECT_FALSE(legacy.pfnGetPrinterDataFromPort(port_, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
-                                                  out, 41, &returned));
+    EXPECT_FALSE(legacy.pfnGetPrinterDataFromPort(port_, IOCTL_PAR_QUERY_DEVICE_ID, nullptr,
+                                                  nullptr, 0, out, 41, &returned));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     WaitWorker();
     memset(out, 'x', sizeof(out));
-    ASSERT_TRUE(legacy.pfnGetPrinterDataFromPort(port_, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
-                                                 out, 41, &returned));
+    ASSERT_TRUE(legacy.pfnGetPrinterDataFromPort(port_, IOCTL_PAR_QUERY_DEVICE_ID, nullptr, nullptr,
+                                                 0, out, 41, &returned));
     EXPECT_EQ(returned, 41u);
     EXPECT_EQ(std::string(out), printer_.deviceId);
     EXPECT_EQ(out[41], 'x');
 
     memset(out, 'x', sizeof(out));
-    EXPECT_FALSE(legacy.pfnGetPrinterDataFromPort(port_, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
-                                                  out, 40, &returned));
+    EXPECT_FALSE(legacy.pfnGetPrinterDataFromPort(port_, IOCTL_PAR_QUERY_DEVICE_ID, nullptr,
+                                                  nullptr, 0, out, 40, &returned));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(returned, 0u);
     EXPECT_EQ(out[0], 'x');

@@ -157,7 +157,7 @@ TEST_F(JobPath, PaperOutAtStartKeepsTheChannelsUntilTheDeviceIdQueryDisconnects)
     // The device-ID worker takes the port back to idle; then the document starts.
     char out[128];
     DWORD returned = 0;
-    EXPECT_FALSE(GetPrinterDataFromPort(port_, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
+    EXPECT_FALSE(GetPrinterDataFromPort(port_, IOCTL_PAR_QUERY_DEVICE_ID, nullptr, nullptr, 0,
                                         reinterpret_cast<LPWSTR>(out), sizeof(out), &returned));
     ASSERT_NE(port_->deviceIdThread, nullptr);
     ASSERT_EQ(WaitForSingleObject(port_->deviceIdThread, 10000), WAIT_OBJECT_0);
@@ -415,8 +415,8 @@ struct BackgroundWrite {
     static DWORD WINAPI Run(LPVOID parameter) {
         auto* w = static_cast<BackgroundWrite*>(parameter);
         DWORD written = 0;
-        w->result = WritePort(w->port, w->job->data(), static_cast<DWORD>(w->job->size()),
-                              &written);
+        w->result =
+            WritePort(w->port, w->job->data(), static_cast<DWORD>(w->job->size()), &written);
         w->error = GetLastError();
         return 0;
     }

@@ -76,7 +76,7 @@ TEST_F(Offline, BadHandlesAndArgumentsGetClearErrors) {
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
         char out[16];
         SetLastError(0);
-        EXPECT_FALSE(GetPrinterDataFromPort(handle, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
+        EXPECT_FALSE(GetPrinterDataFromPort(handle, IOCTL_PAR_QUERY_DEVICE_ID, nullptr, nullptr, 0,
                                             reinterpret_cast<LPWSTR>(out), sizeof(out), &count));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
         EXPECT_TRUE(ClosePort(handle));
@@ -97,7 +97,7 @@ TEST_F(Offline, BadHandlesAndArgumentsGetClearErrors) {
     EXPECT_FALSE(GetPrinterDataFromPort(port, 0, nullptr, nullptr, 0, reinterpret_cast<LPWSTR>(out),
                                         sizeof(out), &returned));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_FALSE(GetPrinterDataFromPort(nullptr, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
+    EXPECT_FALSE(GetPrinterDataFromPort(nullptr, IOCTL_PAR_QUERY_DEVICE_ID, nullptr, nullptr, 0,
                                         reinterpret_cast<LPWSTR>(out), sizeof(out), &returned));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_TRUE(GetPrinterDataFromPort(port, 0x160010, nullptr, nullptr, 0,
@@ -124,7 +124,7 @@ TEST_F(Offline, DeviceIdWorkerIsStartedOncePerPortAtATime) {
     auto request = [&](DWORD* returned) {
         *returned = kUntouched;
         SetLastError(0);
-        return GetPrinterDataFromPort(port, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
+        return GetPrinterDataFromPort(port, IOCTL_PAR_QUERY_DEVICE_ID, nullptr, nullptr, 0,
                                       reinterpret_cast<LPWSTR>(out), sizeof(out), returned);
     };
     DWORD returned = 0;
@@ -164,7 +164,7 @@ TEST_F(Offline, RecordOfARunningWorkerIsRetiredNotFreed) {
     {
         ExchangeLock exchange(port->connection);
         MonitorLockGuard lock;
-        EXPECT_FALSE(GetPrinterDataFromPort(port, IOCTL_QUERY_DEVICE_ID, nullptr, nullptr, 0,
+        EXPECT_FALSE(GetPrinterDataFromPort(port, IOCTL_PAR_QUERY_DEVICE_ID, nullptr, nullptr, 0,
                                             reinterpret_cast<LPWSTR>(out), sizeof(out), &returned));
         ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), port->deviceIdThread, GetCurrentProcess(),
                                     &worker, 0, FALSE, DUPLICATE_SAME_ACCESS));

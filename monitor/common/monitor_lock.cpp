@@ -1,4 +1,4 @@
-#include "entry/monitor.h"
+#include "common/monitor_handle.h"
 
 namespace {
 CRITICAL_SECTION monitorLock;

@@ -1,0 +1,106 @@
+#pragma once
+// The lowest layer of the monitor, used by every subsystem: the monitor handle given to the
+// spooler, the layouts of the function tables, the process-wide handles and the one
+// process-wide lock. It includes nothing of the monitor's own.
+
+#include <windows.h>
+#include <winspool.h>
+// The SDK header declares the two initialisation entries with its own table types; ours
+// are declared below with the layouts this monitor returns.
+#define InitializePrintMonitor2 SdkInitializePrintMonitor2
+#define InitializeMonitorEx SdkInitializeMonitorEx
+#include <winsplp.h>
+#undef InitializePrintMonitor2
+#undef InitializeMonitorEx
+
+struct PortRecord;
+struct XcvHandle;
+
+struct MonitorHandle {
+    char signature[4]; // "QLK"
+    MONITORINIT* monitorInit;
+    PortRecord* ports;
+    XcvHandle* xcvHandles;
+    // Port records taken off the port list while the spooler still holds them open or a
+    // device-ID worker still runs on them; freed once neither holds (ports/port_record.cpp).
+    PortRecord* retiredPorts;
+    // A spooler's MONITORINIT need not outlive InitializePrintMonitor2: Wine's lies on its
+    // stack and Wine closes its registry root as soon as the call returns. monitorInit
+    // points at this copy, which holds, where the root is a registry key of the 8-bit shim,
+    // a handle of the monitor's own to that key (ownedRoot, closed at Shutdown).
+    MONITORINIT ownedInit;
+    HKEY ownedRoot;
+    // The chain of every monitor handle of the process not yet shut down (g_monitors), in
+    // which port handles are looked up before they are used.
+    MonitorHandle* nextMonitor;
+};
+
+// The MONITOR2 table in the published slot order, up to SendRecvBidiDataFromPort.
+struct Monitor2Table {
+    DWORD cbSize;
+    BOOL(WINAPI* pfnEnumPorts)(HANDLE, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
+    BOOL(WINAPI* pfnOpenPort)(HANDLE, LPWSTR, PHANDLE);
+    void* pfnOpenPortEx;
+    BOOL(WINAPI* pfnStartDocPort)(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE);
+    BOOL(WINAPI* pfnWritePort)(HANDLE, LPBYTE, DWORD, LPDWORD);
+    BOOL(WINAPI* pfnReadPort)(HANDLE, LPBYTE, DWORD, LPDWORD);
+    BOOL(WINAPI* pfnEndDocPort)(HANDLE);
+    BOOL(WINAPI* pfnClosePort)(HANDLE);
+    void* pfnAddPort;
+    BOOL(WINAPI* pfnAddPortEx)(HANDLE, LPWSTR, DWORD, LPBYTE, LPWSTR);
+    void* pfnConfigurePort;
+    BOOL(WINAPI* pfnDeletePort)(HANDLE, LPWSTR, HWND, LPWSTR);
+    BOOL(WINAPI* pfnGetPrinterDataFromPort)
+    (HANDLE, DWORD, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD, LPDWORD);
+    BOOL(WINAPI* pfnSetPortTimeOuts)(HANDLE, LPCOMMTIMEOUTS, DWORD);
+    BOOL(WINAPI* pfnXcvOpenPort)(HANDLE, LPCWSTR, ACCESS_MASK, PHANDLE);
+    DWORD(WINAPI* pfnXcvDataPort)(HANDLE, LPCWSTR, PBYTE, DWORD, PBYTE, DWORD, PDWORD);
+    BOOL(WINAPI* pfnXcvClosePort)(HANDLE);
+    VOID(WINAPI* pfnShutdown)(HANDLE);
+    void* pfnSendRecvBidiDataFromPort;
+};
+static_assert(sizeof(Monitor2Table) == 80, "MONITOR2 with SendRecvBidiDataFromPort is 80 bytes");
+constexpr DWORD MONITOR2_SIZE = 80;
+constexpr DWORD MONITOR2_SIZE_WINDOWS_2000 = 76;
+
+// The legacy MONITOR table that InitializeMonitorEx fills: fourteen slots, 8-bit strings.
+struct LegacyMonitorTable {
+    BOOL(WINAPI* pfnEnumPorts)(LPSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
+    BOOL(WINAPI* pfnOpenPort)(LPSTR, PHANDLE);
+    void* pfnOpenPortEx;
+    BOOL(WINAPI* pfnStartDocPort)(HANDLE, LPSTR, DWORD, DWORD, LPBYTE);
+    BOOL(WINAPI* pfnWritePort)(HANDLE, LPBYTE, DWORD, LPDWORD);
+    BOOL(WINAPI* pfnReadPort)(HANDLE, LPBYTE, DWORD, LPDWORD);
+    BOOL(WINAPI* pfnEndDocPort)(HANDLE);
+    BOOL(WINAPI* pfnClosePort)(HANDLE);
+    BOOL(WINAPI* pfnAddPort)(LPSTR, HWND, LPSTR);
+    void* pfnAddPortEx;
+    BOOL(WINAPI* pfnConfigurePort)(LPSTR, HWND, LPSTR);
+    BOOL(WINAPI* pfnDeletePort)(LPSTR, HWND, LPSTR);
+    BOOL(WINAPI* pfnGetPrinterDataFromPort)
+    (HANDLE, DWORD, LPSTR, LPSTR, DWORD, LPSTR, DWORD, LPDWORD);
+    BOOL(WINAPI* pfnSetPortTimeOuts)(HANDLE, LPCOMMTIMEOUTS, DWORD);
+};
+static_assert(sizeof(LegacyMonitorTable) == 56, "legacy MONITOR has fourteen slots");
+
+// Process-wide state.
+extern HINSTANCE g_moduleHandle;
+extern MonitorHandle* g_monitorHandle;
+// Every monitor handle not yet shut down; changed and read with MonitorLock held.
+extern MonitorHandle* g_monitors;
+extern Monitor2Table g_monitor2Table;
+
+// The one lock of the monitor's lists and record fields: a re-entrant critical section. The
+// lock order is in the README ("Locks and their order").
+void MonitorLockEnter();
+void MonitorLockLeave();
+void MonitorLockInitialize();
+
+// Scoped holder of MonitorLock.
+class MonitorLockGuard {
+  public:
+    MonitorLockGuard() { MonitorLockEnter(); }
+    ~MonitorLockGuard() { MonitorLockLeave(); }
+    MonitorLockGuard(const MonitorLockGuard&) = delete;
+    MonitorLockGuard& operator=(const MonitorLockGuard&) = delete;
+};
