@@ -13,25 +13,19 @@
 #include "job/port_status.h"
 #include "ports/port_record.h"
 #include "spooler_recorder.h"
+#include "support/monitor_fixture.h"
 
 namespace jobtest {
 
-class MonitorFixture : public ::testing::Test {
+class MonitorFixture : public testsupport::MonitorTest {
   protected:
     void SetUp() override {
-        init_ = {};
-        init_.cbSize = sizeof(init_);
-        init_.bLocal = TRUE;
-        table_ = InitializePrintMonitor2(&init_, &handle_);
-        ASSERT_NE(table_, nullptr);
-        monitor_ = static_cast<MonitorHandle*>(handle_);
+        MonitorTest::SetUp();
         g_deviceIdClock = time;
     }
 
     void TearDown() override {
-        if (table_ != nullptr) {
-            table_->pfnShutdown(handle_);
-        }
+        MonitorTest::TearDown();
         g_deviceIdClock = time;
         g_stackBinding.Unload();
     }
@@ -51,10 +45,6 @@ class MonitorFixture : public ::testing::Test {
         return record;
     }
 
-    MONITORINIT init_ = {};
-    HANDLE handle_ = nullptr;
-    Monitor2Table* table_ = nullptr;
-    MonitorHandle* monitor_ = nullptr;
     SpoolerRecorder spooler_;
 };
 

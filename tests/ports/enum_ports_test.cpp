@@ -9,6 +9,7 @@
 #include "ports/enum_ports.h"
 #include "ports/port_record.h"
 #include "support/hcrpdb_writer.h"
+#include "support/monitor_fixture.h"
 
 using testsupport::DeviceEntry;
 using testsupport::MakeEntry;
@@ -37,7 +38,7 @@ LONG WINAPI TestSetValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data,
     return RegSetValueExW(static_cast<HKEY>(key), name, 0, type, data, size);
 }
 
-class PortsTest : public ::testing::Test {
+class PortsTest : public testsupport::MonitorTest {
   protected:
     void SetUp() override {
         testsupport::RemoveDatabase();
@@ -45,24 +46,16 @@ class PortsTest : public ::testing::Test {
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS,
                                   nullptr, &key_, nullptr),
                   ERROR_SUCCESS);
-        init_.cbSize = sizeof(init_);
-        init_.bLocal = TRUE;
-        HANDLE handle = nullptr;
-        ASSERT_NE(InitializePrintMonitor2(&init_, &handle), nullptr);
-        monitor_ = static_cast<MonitorHandle*>(handle);
-        // In place of the registry access that initialisation installed.
+        MonitorTest::SetUp();
         reg_.cbSize = sizeof(reg_);
         reg_.fpQueryValue = TestQueryValue;
         reg_.fpSetValue = TestSetValue;
-        MONITORINIT* kept = monitor_->monitorInit;
-        kept->pMonitorReg = &reg_;
-        kept->hckRegistryRoot = reinterpret_cast<HKEYMONITOR>(key_);
-        kept->hSpooler = kSpooler;
+        UseRegistry(&reg_, key_, kSpooler);
         g_queries = g_stores = 0;
         g_spoolerPassed = true;
     }
     void TearDown() override {
-        Shutdown(monitor_);
+        MonitorTest::TearDown();
         RegCloseKey(key_);
         RegDeleteKeyW(HKEY_CURRENT_USER, kTestKey);
         testsupport::RemoveDatabase();
@@ -119,9 +112,7 @@ class PortsTest : public ::testing::Test {
     }
 
     HKEY key_ = nullptr;
-    MONITORINIT init_ = {};
     MONITORREG reg_ = {};
-    MonitorHandle* monitor_ = nullptr;
 };
 
 // A port as AddPortEx makes it: named by its address, no channel numbers.

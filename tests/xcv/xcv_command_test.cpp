@@ -10,6 +10,7 @@
 #include "ports/port_admin.h"
 #include "ports/port_record.h"
 #include "support/hcrpdb_writer.h"
+#include "support/monitor_fixture.h"
 
 #include <cstring>
 #include <map>
@@ -183,7 +184,7 @@ std::vector<BYTE> Utf16(const std::wstring& text) {
 
 const HANDLE kSpoolerSentinel = reinterpret_cast<HANDLE>(0x5150);
 
-class XcvCommands : public ::testing::Test {
+class XcvCommands : public testsupport::MonitorTest {
   protected:
     void SetUp() override {
         g_registry = &registry;
@@ -201,30 +202,24 @@ class XcvCommands : public ::testing::Test {
         g_portAdminCalls.getDefaultCommConfig = FakeGetDefaultCommConfig;
         g_spoolerPortList.enumPorts = FakeEnumPortsW;
 
-        init.cbSize = sizeof(init);
-        init.bLocal = TRUE;
-        table = InitializePrintMonitor2(&init, &hMonitor);
-        ASSERT_NE(table, nullptr);
-        monitor = static_cast<MonitorHandle*>(hMonitor);
-        // The monitor reaches the registry only through its MONITORINIT's table.
+        MonitorTest::SetUp();
         reg.cbSize = sizeof(reg);
         reg.fpSetValue = FakeSetValue;
         reg.fpQueryValue = FakeQueryValue;
-        monitor->monitorInit->pMonitorReg = &reg;
-        monitor->monitorInit->hSpooler = kSpoolerSentinel;
+        UseRegistry(&reg, nullptr, kSpoolerSentinel);
     }
     void TearDown() override {
         for (XcvHandle* handle : opened) {
-            table->pfnXcvClosePort(handle);
+            table_->pfnXcvClosePort(handle);
         }
-        table->pfnShutdown(hMonitor);
+        MonitorTest::TearDown();
         g_portAdminCalls = savedCalls;
         g_spoolerPortList = savedSpooler;
     }
 
     XcvHandle* Open(const wchar_t* object, ACCESS_MASK access) {
         HANDLE handle = nullptr;
-        EXPECT_TRUE(table->pfnXcvOpenPort(hMonitor, object, access, &handle));
+        EXPECT_TRUE(table_->pfnXcvOpenPort(handle_, object, access, &handle));
         opened.push_back(static_cast<XcvHandle*>(handle));
         return static_cast<XcvHandle*>(handle);
     }
@@ -234,18 +229,18 @@ class XcvCommands : public ::testing::Test {
     DWORD Run(XcvHandle* handle, const wchar_t* command, std::vector<BYTE> input,
               BYTE* output = nullptr, DWORD outputSize = 0, DWORD* needed = nullptr) {
         DWORD ignored = 0xDEAD;
-        return table->pfnXcvDataPort(handle, command, input.empty() ? nullptr : input.data(),
-                                     static_cast<DWORD>(input.size()), output, outputSize,
-                                     needed != nullptr ? needed : &ignored);
+        return table_->pfnXcvDataPort(handle, command, input.empty() ? nullptr : input.data(),
+                                      static_cast<DWORD>(input.size()), output, outputSize,
+                                      needed != nullptr ? needed : &ignored);
     }
     DWORD Run(XcvHandle* handle, const wchar_t* command, const std::wstring& text) {
         return Run(handle, command, Utf16(text));
     }
 
-    PortRecord* Port(const wchar_t* name) { return FindPortRecord(monitor->ports, name); }
+    PortRecord* Port(const wchar_t* name) { return FindPortRecord(monitor_->ports, name); }
     size_t PortCount() {
         size_t count = 0;
-        for (PortRecord* record = monitor->ports; record != nullptr; record = record->next) {
+        for (PortRecord* record = monitor_->ports; record != nullptr; record = record->next) {
             ++count;
         }
         return count;
@@ -253,10 +248,6 @@ class XcvCommands : public ::testing::Test {
 
     FakeRegistry registry;
     MONITORREG reg = {};
-    MONITORINIT init = {};
-    HANDLE hMonitor = nullptr;
-    Monitor2Table* table = nullptr;
-    MonitorHandle* monitor = nullptr;
     std::vector<XcvHandle*> opened;
     PortAdminCalls savedCalls;
     SpoolerPortList savedSpooler;
@@ -282,18 +273,18 @@ TEST_F(XcvCommands, CommandNamesMatchExactlyAndBadArgumentsAreRefused) {
     DWORD needed = 0;
     EXPECT_EQ(Run(handle, L"monitorui", {}, output, 64, &needed), 87u);
     EXPECT_EQ(Run(handle, L"MonitorUI ", {}, output, 64, &needed), 87u);
-    EXPECT_EQ(table->pfnXcvDataPort(handle, nullptr, nullptr, 0, output, 64, &needed), 87u);
-    EXPECT_EQ(table->pfnXcvDataPort(nullptr, L"MonitorUI", nullptr, 0, output, 64, &needed),
+    EXPECT_EQ(table_->pfnXcvDataPort(handle, nullptr, nullptr, 0, output, 64, &needed), 87u);
+    EXPECT_EQ(table_->pfnXcvDataPort(nullptr, L"MonitorUI", nullptr, 0, output, 64, &needed),
               static_cast<DWORD>(ERROR_INVALID_HANDLE));
     // A null output with a nonzero size, or nowhere to put the bytes needed.
-    EXPECT_EQ(table->pfnXcvDataPort(handle, L"MonitorUI", nullptr, 0, nullptr, 64, &needed), 87u);
-    EXPECT_EQ(table->pfnXcvDataPort(handle, L"MonitorUI", nullptr, 0, output, 64, nullptr), 87u);
-    EXPECT_EQ(table->pfnXcvDataPort(handle, L"PortExists", nullptr, 0, nullptr, 8, &needed), 87u);
+    EXPECT_EQ(table_->pfnXcvDataPort(handle, L"MonitorUI", nullptr, 0, nullptr, 64, &needed), 87u);
+    EXPECT_EQ(table_->pfnXcvDataPort(handle, L"MonitorUI", nullptr, 0, output, 64, nullptr), 87u);
+    EXPECT_EQ(table_->pfnXcvDataPort(handle, L"PortExists", nullptr, 0, nullptr, 8, &needed), 87u);
 }
 
 TEST_F(XcvCommands, AdministrativeCommandsNeedTheAdministerRight) {
     XcvHandle* user = Open(L"COM1", SERVER_ACCESS_ENUMERATE | PRINTER_ACCESS_USE);
-    ASSERT_NE(CreatePortRecord(monitor, L"Existing"), nullptr);
+    ASSERT_NE(CreatePortRecord(monitor_, L"Existing"), nullptr);
     COMMCONFIG config = {};
     config.dwSize = sizeof(config);
     std::vector<BYTE> configBytes(sizeof(config));
@@ -381,16 +372,17 @@ TEST_F(XcvCommands, PortNamesMustEndWithinTheInput) {
     BYTE output[4];
     DWORD needed = 0;
     for (const wchar_t* command : commands) {
-        EXPECT_EQ(table->pfnXcvDataPort(admin, command, padded.data(), 4, nullptr, 0, &needed), 87u)
+        EXPECT_EQ(table_->pfnXcvDataPort(admin, command, padded.data(), 4, nullptr, 0, &needed),
+                  87u)
             << command;
     }
-    EXPECT_EQ(table->pfnXcvDataPort(admin, L"PortExists", padded.data(), 4, output, 4, &needed),
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"PortExists", padded.data(), 4, output, 4, &needed),
               87u);
     // A terminator at an odd byte offset does not end a UTF-16 name.
     std::vector<BYTE> odd = {'A', 'B', 0, 'C'};
-    EXPECT_EQ(table->pfnXcvDataPort(admin, L"AddPort", odd.data(), 4, nullptr, 0, &needed), 87u);
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"AddPort", odd.data(), 4, nullptr, 0, &needed), 87u);
     // No input at all, and a name that is only a terminator.
-    EXPECT_EQ(table->pfnXcvDataPort(admin, L"AddPort", nullptr, 0, nullptr, 0, &needed), 87u);
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"AddPort", nullptr, 0, nullptr, 0, &needed), 87u);
     EXPECT_EQ(Run(admin, L"AddPort", std::wstring()), 87u);
     EXPECT_EQ(PortCount(), 0u);
     EXPECT_EQ(g_spoolerCalls, 0);
@@ -400,8 +392,8 @@ TEST_F(XcvCommands, PortNamesMustEndWithinTheInput) {
 
 TEST_F(XcvCommands, DeletePortRemovesTheRecordByNameInAnyCaseAndItsProfileEntry) {
     XcvHandle* admin = Admin();
-    ASSERT_NE(CreatePortRecord(monitor, L"ABC"), nullptr);
-    ASSERT_NE(CreatePortRecord(monitor, L"Other"), nullptr);
+    ASSERT_NE(CreatePortRecord(monitor_, L"ABC"), nullptr);
+    ASSERT_NE(CreatePortRecord(monitor_, L"Other"), nullptr);
     EXPECT_EQ(Run(admin, L"DeletePort", std::wstring(L"abc")), 0u);
     EXPECT_EQ(Port(L"ABC"), nullptr);
     EXPECT_NE(Port(L"Other"), nullptr);
@@ -447,7 +439,7 @@ TEST_F(XcvCommands, PortExistsAsksTheSpoolerCaseInsensitively) {
 
 TEST_F(XcvCommands, PortIsValidForANameNotInThePortList) {
     XcvHandle* user = User();
-    ASSERT_NE(CreatePortRecord(monitor, L"abc"), nullptr);
+    ASSERT_NE(CreatePortRecord(monitor_, L"abc"), nullptr);
     // Exact name match only; a name not in the list looks nothing up.
     EXPECT_EQ(Run(user, L"PortIsValid", std::wstring(L"ABC")), 2u);
     EXPECT_EQ(Run(user, L"PortIsValid", std::wstring(L"missing")), 2u);
@@ -457,8 +449,8 @@ TEST_F(XcvCommands, PortIsValidAndDeletePortUseTheDeviceDatabase) {
     ASSERT_TRUE(
         testsupport::WriteDatabase({testsupport::MakeEntry(0x123456, "Office", 0x1001, 0x1003)}));
     XcvHandle* user = User();
-    PortRecord* office = CreatePortRecord(monitor, L"Office");
-    PortRecord* gone = CreatePortRecord(monitor, L"Gone");
+    PortRecord* office = CreatePortRecord(monitor_, L"Office");
+    PortRecord* gone = CreatePortRecord(monitor_, L"Gone");
     ASSERT_NE(office, nullptr);
     ASSERT_NE(gone, nullptr);
     const BYTE address[6] = {0x00, 0x0A, 0x95, 0x12, 0x34, 0x56};
@@ -474,11 +466,11 @@ TEST_F(XcvCommands, PortIsValidAndDeletePortUseTheDeviceDatabase) {
     EXPECT_EQ(gone->connection.controlPsm, 0) << "the look-up's PSMs are stored";
 
     // The MONITOR2 DeletePort removes the device record and leaves the port listed.
-    EXPECT_TRUE(table->pfnDeletePort(hMonitor, nullptr, nullptr, const_cast<LPWSTR>(L"Office")));
+    EXPECT_TRUE(table_->pfnDeletePort(handle_, nullptr, nullptr, const_cast<LPWSTR>(L"Office")));
     EXPECT_TRUE(testsupport::ReadDatabaseBytes().empty());
     EXPECT_NE(Port(L"Office"), nullptr);
     SetLastError(0);
-    EXPECT_FALSE(table->pfnDeletePort(hMonitor, nullptr, nullptr, const_cast<LPWSTR>(L"Office")));
+    EXPECT_FALSE(table_->pfnDeletePort(handle_, nullptr, nullptr, const_cast<LPWSTR>(L"Office")));
     EXPECT_EQ(GetLastError(), 2u);
     EXPECT_NE(Run(user, L"PortIsValid", std::wstring(L"Office")), 0u);
     testsupport::WriteDatabase({});
@@ -486,7 +478,7 @@ TEST_F(XcvCommands, PortIsValidAndDeletePortUseTheDeviceDatabase) {
 
 TEST_F(XcvCommands, RetryTimeoutTextReachesTheRegistryThroughTheMonitorInit) {
     XcvHandle* user = User();
-    PortRecord* existing = CreatePortRecord(monitor, L"Existing");
+    PortRecord* existing = CreatePortRecord(monitor_, L"Existing");
     ASSERT_NE(existing, nullptr);
     existing->connection.retryTimeoutMs = 45000;
     // The text and its terminator, whatever follows them in the input.
@@ -498,7 +490,7 @@ TEST_F(XcvCommands, RetryTimeoutTextReachesTheRegistryThroughTheMonitorInit) {
     EXPECT_EQ(registry.lastType, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(registry.lastSize, 6u);
     EXPECT_EQ(registry.lastSpooler, kSpoolerSentinel);
-    EXPECT_EQ(registry.lastKey, monitor->monitorInit->hckRegistryRoot);
+    EXPECT_EQ(registry.lastKey, monitor_->monitorInit->hckRegistryRoot);
     EXPECT_EQ(existing->connection.retryTimeoutMs, 45000u) << "existing ports keep their copy";
     // No input: nothing stored.
     EXPECT_EQ(Run(user, L"ConfigurePortCommandOK", std::vector<BYTE>()), 87u);
@@ -531,22 +523,22 @@ TEST_F(XcvCommands, GetTransmissionRetryTimeoutReportsTheSettingInMilliseconds) 
 }
 
 TEST_F(XcvCommands, SetPortTimeOutsStoresTheNumberAsText) {
-    PortRecord* record = CreatePortRecord(monitor, L"P");
+    PortRecord* record = CreatePortRecord(monitor_, L"P");
     ASSERT_NE(record, nullptr);
     record->connection.retryTimeoutMs = 1234;
     COMMTIMEOUTS timeouts = {};
     timeouts.WriteTotalTimeoutConstant = 45000;
-    EXPECT_TRUE(table->pfnSetPortTimeOuts(record, &timeouts, 0));
+    EXPECT_TRUE(table_->pfnSetPortTimeOuts(record, &timeouts, 0));
     EXPECT_EQ(StoredText(L"TransmissionRetryTimeout"), L"45000");
     EXPECT_EQ(registry.lastSize, 12u);
     EXPECT_EQ(registry.lastSpooler, kSpoolerSentinel);
     timeouts.WriteTotalTimeoutConstant = 4294967295u;
-    EXPECT_TRUE(table->pfnSetPortTimeOuts(record, &timeouts, 0));
+    EXPECT_TRUE(table_->pfnSetPortTimeOuts(record, &timeouts, 0));
     EXPECT_EQ(StoredText(L"TransmissionRetryTimeout"), L"4294967295");
     EXPECT_EQ(registry.lastSize, 22u);
     EXPECT_EQ(record->connection.retryTimeoutMs, 1234u);
     SetLastError(0);
-    EXPECT_FALSE(table->pfnSetPortTimeOuts(record, nullptr, 0));
+    EXPECT_FALSE(table_->pfnSetPortTimeOuts(record, nullptr, 0));
     EXPECT_EQ(GetLastError(), 87u);
 }
 
@@ -554,8 +546,8 @@ TEST_F(XcvCommands, AddPortExTakesTheAddressFromTheName) {
     std::vector<BYTE> thirty = Utf16(L"30");
     registry.values[L"TransmissionRetryTimeout"] = thirty;
     PORT_INFO_1W info = {const_cast<LPWSTR>(L"00:0a:95:12:34:56.1")};
-    EXPECT_TRUE(table->pfnAddPortEx(hMonitor, nullptr, 1, reinterpret_cast<LPBYTE>(&info),
-                                    const_cast<LPWSTR>(L"Prnlink")));
+    EXPECT_TRUE(table_->pfnAddPortEx(handle_, nullptr, 1, reinterpret_cast<LPBYTE>(&info),
+                                     const_cast<LPWSTR>(L"Prnlink")));
     EXPECT_FALSE(g_lockWasHeld);
     PortRecord* record = Port(L"00:0a:95:12:34:56.1");
     ASSERT_NE(record, nullptr);
@@ -567,8 +559,8 @@ TEST_F(XcvCommands, AddPortExTakesTheAddressFromTheName) {
     EXPECT_EQ(g_profileWrites[0].key, L"00:0a:95:12:34:56.1");
     // Level -1 reads the same structure.
     PORT_INFO_1W other = {const_cast<LPWSTR>(L"00:0a:95:12:34:57")};
-    EXPECT_TRUE(table->pfnAddPortEx(hMonitor, nullptr, 0xFFFFFFFF, reinterpret_cast<LPBYTE>(&other),
-                                    nullptr));
+    EXPECT_TRUE(table_->pfnAddPortEx(handle_, nullptr, 0xFFFFFFFF, reinterpret_cast<LPBYTE>(&other),
+                                     nullptr));
     EXPECT_EQ(PortCount(), 2u);
 }
 
@@ -577,7 +569,7 @@ TEST_F(XcvCommands, AddPortExRefusalsLeaveNoPortAndNoProfileEntry) {
     auto add = [&](DWORD level, void* buffer) {
         SetLastError(0);
         BOOL ok =
-            table->pfnAddPortEx(hMonitor, nullptr, level, static_cast<LPBYTE>(buffer), nullptr);
+            table_->pfnAddPortEx(handle_, nullptr, level, static_cast<LPBYTE>(buffer), nullptr);
         return ok ? 0 : GetLastError();
     };
     EXPECT_EQ(add(2, &info), 124u);
@@ -597,9 +589,9 @@ TEST_F(XcvCommands, AddPortExRefusalsLeaveNoPortAndNoProfileEntry) {
 
 TEST_F(XcvCommands, DeletePortEntryFailsForAPortNotInTheList) {
     SetLastError(0);
-    EXPECT_FALSE(table->pfnDeletePort(hMonitor, nullptr, nullptr, const_cast<LPWSTR>(L"none")));
+    EXPECT_FALSE(table_->pfnDeletePort(handle_, nullptr, nullptr, const_cast<LPWSTR>(L"none")));
     EXPECT_EQ(GetLastError(), 2u);
-    EXPECT_FALSE(table->pfnDeletePort(hMonitor, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(table_->pfnDeletePort(handle_, nullptr, nullptr, nullptr));
 }
 
 TEST_F(XcvCommands, SetDefaultCommConfigDropsOneTrailingColonAndChecksTheInput) {
@@ -651,20 +643,20 @@ TEST_F(XcvCommands, GetDefaultCommConfigNeedsACommConfigSizedOutput) {
 TEST_F(XcvCommands, XcvHandlesJoinAndLeaveTheList) {
     HANDLE first = nullptr;
     HANDLE second = nullptr;
-    EXPECT_TRUE(table->pfnXcvOpenPort(hMonitor, nullptr, 0, &first));
-    EXPECT_TRUE(table->pfnXcvOpenPort(hMonitor, L"COM3:", 1, &second));
+    EXPECT_TRUE(table_->pfnXcvOpenPort(handle_, nullptr, 0, &first));
+    EXPECT_TRUE(table_->pfnXcvOpenPort(handle_, L"COM3:", 1, &second));
     ASSERT_NE(first, nullptr);
     EXPECT_STREQ(static_cast<XcvHandle*>(first)->objectName, L"");
-    EXPECT_EQ(monitor->xcvHandles, first);
-    EXPECT_EQ(monitor->xcvHandles->next, second);
+    EXPECT_EQ(monitor_->xcvHandles, first);
+    EXPECT_EQ(monitor_->xcvHandles->next, second);
     EXPECT_EQ(static_cast<XcvHandle*>(second)->grantedAccess, 1u);
-    EXPECT_TRUE(table->pfnXcvClosePort(first));
-    EXPECT_EQ(monitor->xcvHandles, second);
-    EXPECT_TRUE(table->pfnXcvClosePort(second));
-    EXPECT_EQ(monitor->xcvHandles, nullptr);
-    EXPECT_TRUE(table->pfnXcvClosePort(nullptr));
+    EXPECT_TRUE(table_->pfnXcvClosePort(first));
+    EXPECT_EQ(monitor_->xcvHandles, second);
+    EXPECT_TRUE(table_->pfnXcvClosePort(second));
+    EXPECT_EQ(monitor_->xcvHandles, nullptr);
+    EXPECT_TRUE(table_->pfnXcvClosePort(nullptr));
     SetLastError(0);
-    EXPECT_FALSE(table->pfnXcvOpenPort(hMonitor, L"x", 0, nullptr));
+    EXPECT_FALSE(table_->pfnXcvOpenPort(handle_, L"x", 0, nullptr));
     EXPECT_EQ(GetLastError(), 87u);
 }
 
