@@ -279,22 +279,13 @@ bool CheckPrinter(const Options& options, const std::string& name) {
     }
     const Monitor2Table* table = Monitor();
     HANDLE port = session.port();
-    SetPrinterPort(Widen(name));
-    ForgetPortStatus();
-    std::wstring printer = Widen(kDefaultPrinterName);
-    DocumentInfo document;
-    document.name = L"prnlink doctor";
-    SetLastError(0);
-    BOOL started = table->pfnStartDocPort(port, &printer[0], 0, 1, document.Get());
-    DWORD code = GetLastError();
-    PortStatusPost post;
-    bool posted = LastPortStatus(&post);
+    LineStatus status = AskLineStatus(port, name, kDefaultPrinterName);
     bool ok = true;
-    if (!started && !posted) {
+    if (status.kind == LineStatus::UNREACHABLE) {
         bool stack = StackProcessRunning();
         Report(
             "printer connection",
-            Failed(name + " does not connect: " + DescribeWin32Error(code) +
+            Failed(name + " does not connect: " + status.text +
                        (stack ? "; the printer does not answer" : "; Tarnwick.exe is not running"),
                    stack ? "switch the printer on and bring it within range, and check its "
                            "address (prnlink devices list)"
@@ -302,14 +293,14 @@ bool CheckPrinter(const Options& options, const std::string& name) {
         return false;
     }
     Report("printer connection", Pass(name + " connects"));
-    if (started) {
-        table->pfnEndDocPort(port);
-        ok = Report("printer status", Pass(posted ? StatusOf(post) : std::string("ready")));
+    if (status.kind == LineStatus::READY) {
+        ok = Report("printer status", Pass(status.text));
     } else {
         ok = Report("printer status",
-                    Failed(StatusOf(post), "attend to the printer (paper, power, online "
-                                           "button), then print again"));
+                    Failed(status.text, "attend to the printer (paper, power, online "
+                                        "button), then print again"));
     }
+    DWORD code = 0;
     std::vector<char> output(4096, 0);
     DWORD returned = 0;
     double deadline = Seconds() + kDeviceIdWaitSeconds;
