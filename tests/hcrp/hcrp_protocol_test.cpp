@@ -307,56 +307,39 @@ IdResult QueryId(TestConnection& connection, uint32_t capacity) {
     return r;
 }
 
+// How an ID is asked for in slices and what reaches the caller's buffer: the requests made
+// (offset, maximum length), the result, the ID's total length and the bytes copied, which
+// are the ID's first bytes with nothing written after them.
 TEST_F(HcrpProtocol, DeviceIdSlicing) {
-    {
-        DeviceIdPrinter printer(library, 300, 656);
-        const IdResult r = QueryId(connection, 1024);
-        EXPECT_EQ(1, r.result);
-        EXPECT_EQ(300, r.total);
-        EXPECT_EQ(300u, r.copied);
-        EXPECT_EQ(1u, printer.requests.size());
-        EXPECT_TRUE(std::equal(printer.id.begin(), printer.id.end(), r.destination.begin()));
-    }
-    {
-        DeviceIdPrinter printer(library, 1000, 656);
-        const IdResult r = QueryId(connection, 2000);
-        EXPECT_EQ(1, r.result);
-        EXPECT_EQ(1000u, r.copied);
-        ASSERT_EQ(2u, printer.requests.size());
-        EXPECT_EQ((std::pair<size_t, size_t>(0, 656)), printer.requests[0]);
-        EXPECT_EQ((std::pair<size_t, size_t>(656, 344)), printer.requests[1]);
-        EXPECT_TRUE(std::equal(printer.id.begin(), printer.id.end(), r.destination.begin()));
-    }
-    {
-        DeviceIdPrinter printer(library, 1000, 656);
-        const IdResult r = QueryId(connection, 700);
-        EXPECT_EQ(1, r.result);
-        EXPECT_EQ(1000, r.total);
-        EXPECT_EQ(700u, r.copied);
-        ASSERT_EQ(2u, printer.requests.size());
-        EXPECT_EQ((std::pair<size_t, size_t>(656, 44)), printer.requests[1]);
+    typedef std::vector<std::pair<size_t, size_t>> Requests;
+    struct Case {
+        const char* what;
+        size_t idLength;
+        size_t answerLength; // more than idLength: bytes beyond the length field
+        uint32_t capacity;
+        int result;
+        uint16_t total;
+        uint32_t copied;
+        Requests requests;
+    } cases[] = {
+        {"one slice", 300, 300, 1024, 1, 300, 300, {{0, 656}}},
+        {"two slices", 1000, 1000, 2000, 1, 1000, 1000, {{0, 656}, {656, 344}}},
+        {"cut to the capacity", 1000, 1000, 700, 1, 1000, 700, {{0, 656}, {656, 44}}},
+        {"first slice beyond the capacity", 1000, 1000, 200, 0, 1000, 200, {{0, 656}}},
+        {"answer longer than its length field", 50, 80, 1024, 1, 50, 50, {{0, 656}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceIdPrinter printer(library, c.idLength, 656);
+        printer.id.resize(c.answerLength, 'Z');
+        const IdResult r = QueryId(connection, c.capacity);
+        EXPECT_EQ(c.result, r.result);
+        EXPECT_EQ(c.total, r.total);
+        EXPECT_EQ(c.copied, r.copied);
+        EXPECT_EQ(c.requests, printer.requests);
         EXPECT_TRUE(
-            std::equal(printer.id.begin(), printer.id.begin() + 700, r.destination.begin()));
-        EXPECT_EQ(0xAA, r.destination[700]);
-    }
-    {
-        DeviceIdPrinter printer(library, 1000, 656);
-        const IdResult r = QueryId(connection, 200);
-        EXPECT_EQ(0, r.result);
-        EXPECT_EQ(1000, r.total);
-        EXPECT_EQ(200u, r.copied);
-        EXPECT_EQ(1u, printer.requests.size());
-        EXPECT_EQ(0xAA, r.destination[200]);
-    }
-    {
-        // The answer carries more bytes than its own length field claims.
-        DeviceIdPrinter printer(library, 50, 656);
-        printer.id.resize(80, 'Z');
-        const IdResult r = QueryId(connection, 1024);
-        EXPECT_EQ(1, r.result);
-        EXPECT_EQ(50, r.total);
-        EXPECT_EQ(50u, r.copied);
-        EXPECT_EQ(0xAA, r.destination[50]);
+            std::equal(printer.id.begin(), printer.id.begin() + c.copied, r.destination.begin()));
+        EXPECT_EQ(0xAA, r.destination[c.copied]);
     }
 }
 
