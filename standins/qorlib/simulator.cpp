@@ -476,6 +476,10 @@ void ControlFromClient(Channel* c, const uint8_t* bytes, size_t length) {
         }
     }
     uint64_t due = NextDue(c);
+    // The request goes on the air after the data still queued on the link.
+    if (p->linkFreeUs + p->sim->config().latencyUs > due) {
+        due = c->lastDueUs = p->linkFreeUs + p->sim->config().latencyUs;
+    }
     if (TakeFault(&p->faults, QORLSIM_FAULT_RESPONSE_DELAY, QORLSIM_CONTROL, pduId, &f)) {
         due = NowUs() + static_cast<uint64_t>(f.value) * 1000;
     }
@@ -787,11 +791,13 @@ __declspec(dllexport) int __cdecl QORL_SendData(uint16_t handle, const void* dat
             result = DataFromClient(c, bytes, length, &sleepUntil);
         }
     }
-    // The send returns once the link has carried the packet.
+    // The send returns when the link has carried all but the last 1 to 2 ms of what it was
+    // given, as a stack with a transmit buffer does: a Sleep that overshoots (under Wine, by
+    // a fraction of a millisecond) does not leave the link idle.
     if (sleepUntil != 0) {
         uint64_t now = NowUs();
-        if (sleepUntil > now + 1000) {
-            Sleep(static_cast<DWORD>((sleepUntil - now) / 1000));
+        if (sleepUntil > now + 2000) {
+            Sleep(static_cast<DWORD>((sleepUntil - now) / 1000) - 1);
         }
     }
     return result;
