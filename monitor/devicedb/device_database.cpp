@@ -154,6 +154,56 @@ int DeviceDatabase::FindRecord(const uint8_t address[6], char* name, uint16_t* c
     return result;
 }
 
+int DeviceDatabase::ReadListing(DeviceListEntry** entries) {
+    *entries = nullptr;
+    HANDLE file = Open(GENERIC_READ | GENERIC_WRITE, DEVICE_DATABASE_OPEN_ATTEMPTS);
+    if (file == INVALID_HANDLE_VALUE) {
+        return DEVICE_DATABASE_UNREADABLE;
+    }
+    const DWORD size = GetFileSize(file, nullptr);
+    if (size == 0 || size == INVALID_FILE_SIZE) {
+        CloseHandle(file);
+        return 0;
+    }
+    // Room for every record the file holds now, a short last one included; records that
+    // appear while it is read are left for the next listing.
+    const DWORD room = size / recordSize + (size % recordSize != 0 ? 1 : 0);
+    auto* listing = static_cast<DeviceListEntry*>(
+        HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(room) * sizeof(DeviceListEntry)));
+    if (listing == nullptr) {
+        CloseHandle(file);
+        return DEVICE_DATABASE_NO_MEMORY;
+    }
+    DWORD count = 0;
+    DWORD bytes;
+    while (count < room && (bytes = ReadNext(file)) != 0) {
+        DeviceRecord parsed;
+        ParseDeviceRecord(record, &parsed);
+        DeviceListEntry& entry = listing[count++];
+        memcpy(entry.address, parsed.address, 6);
+        entry.controlPsm = parsed.controlPsm;
+        entry.dataPsm = parsed.dataPsm;
+        memcpy(entry.name, parsed.name, DEVICE_NAME_FIELD_SIZE);
+        TrimDeviceName(entry.name);
+        if (bytes < recordSize) {
+            break;
+        }
+    }
+    CloseHandle(file);
+    if (count == 0) {
+        HeapFree(GetProcessHeap(), 0, listing);
+        return 0;
+    }
+    *entries = listing;
+    return static_cast<int>(count);
+}
+
+void DeviceDatabase::FreeListing(DeviceListEntry* entries) {
+    if (entries != nullptr) {
+        HeapFree(GetProcessHeap(), 0, entries);
+    }
+}
+
 BOOL DeviceDatabase::DeleteRecord(const uint8_t address[6]) {
     HANDLE file = Open(GENERIC_READ | GENERIC_WRITE, 1);
     if (file == INVALID_HANDLE_VALUE) {

@@ -15,6 +15,8 @@ constexpr uint32_t DEVICE_NAME_FIELD_SIZE = DEVICE_NAME_LENGTH;
 constexpr int DEVICE_RECORD_FOUND = 2;
 constexpr int DEVICE_RECORD_NOT_FOUND = 0;
 constexpr int DEVICE_DATABASE_UNREADABLE = -1;
+// ReadListing: no memory for the listing.
+constexpr int DEVICE_DATABASE_NO_MEMORY = -2;
 
 // Opening: 3 attempts with a 100 ms sleep after each failed one (reading operations).
 constexpr int DEVICE_DATABASE_OPEN_ATTEMPTS = 3;
@@ -29,6 +31,15 @@ struct DeviceFileCalls {
     VOID(WINAPI* sleep)(DWORD);
 };
 extern DeviceFileCalls g_deviceFileCalls;
+
+// One record of a listing, as FindRecord would return it: the name without its trailing
+// spaces.
+struct DeviceListEntry {
+    uint8_t address[6];
+    uint16_t controlPsm;
+    uint16_t dataPsm;
+    char name[DEVICE_NAME_FIELD_SIZE];
+};
 
 class DeviceDatabase {
   public:
@@ -46,6 +57,13 @@ class DeviceDatabase {
     // are zeroed unless found.
     int FindRecord(const uint8_t address[6], char* name, uint16_t* controlPsm, uint16_t* dataPsm,
                    uint16_t* thirdValue);
+    // Every record in file order, in one pass over the file (opened as CountRecords opens
+    // it). *entries receives a block from the process heap, freed with FreeListing (null
+    // when there are no records). Returns the number of records, 0 for an empty file,
+    // DEVICE_DATABASE_UNREADABLE when the file cannot be opened, DEVICE_DATABASE_NO_MEMORY
+    // when the listing cannot be allocated.
+    int ReadListing(DeviceListEntry** entries);
+    static void FreeListing(DeviceListEntry* entries);
     // Removes the first record with this address, moving the rest of the file down. The
     // rest is read whole before anything is written, and a failed write is undone, so the
     // file never holds a record cut in two. TRUE when a record was removed.

@@ -1,12 +1,14 @@
-// EnumPorts and OpenPort: the port list follows HCRPDB.txt. Every EnumPorts drops the ports
-// whose printer has left the file and makes one for every new printer, in file order;
-// OpenPort rebuilds a port that has no channel numbers yet from its device record.
+// EnumPorts and OpenPort: the port list follows HCRPDB.txt. Every EnumPorts reads the file
+// once, drops the ports whose printer has left it and makes one for every new printer, in
+// file order; OpenPort rebuilds a port that has no channel numbers yet from its device
+// record. Both name a port with MakePortName.
 
 #include "ports/enum_ports.h"
 
 #include "devicedb/device_database.h"
 #include "ports/port_record.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -14,68 +16,141 @@ const wchar_t RETRY_TIMEOUT_VALUE_NAME[] = L"TransmissionRetryTimeout";
 
 namespace {
 
-bool SameAddress(const uint8_t* a, const uint8_t* b) {
-    return memcmp(a, b, 6) == 0;
+int CompareAddresses(const uint8_t* a, const uint8_t* b) {
+    return memcmp(a, b, 6);
 }
 
 DWORD EntrySize(DWORD level) {
     return level == 1 ? sizeof(PORT_INFO_1W) : level == 2 ? sizeof(PORT_INFO_2W) : 0;
 }
 
-// Drops every port whose address is not in the list; a port that finds its address takes
-// that entry out of the list, so that what remains are the printers without a port. Of two
-// ports with one address, only the first keeps it.
-void DropGonePorts(MonitorHandle* monitor, uint8_t (*addresses)[6], int* count) {
+// The records of one listing ordered by address, and within one address by file order, so
+// that each port finds its address by a binary search instead of a walk over the file.
+struct AddressIndex {
+    const DeviceListEntry* entries = nullptr;
+    int count = 0;
+    uint32_t* order = nullptr;    // record numbers, sorted by (address, record number)
+    uint32_t* nextFree = nullptr; // at a run's first position: its first position not taken
+    uint8_t* taken = nullptr;     // by record number: a port holds this record's address
+
+    bool Build(const DeviceListEntry* listing, int records) {
+        entries = listing;
+        count = records;
+        const size_t n = static_cast<size_t>(records);
+        order = static_cast<uint32_t*>(HeapAlloc(GetProcessHeap(), 0, n * sizeof(uint32_t)));
+        nextFree = static_cast<uint32_t*>(HeapAlloc(GetProcessHeap(), 0, n * sizeof(uint32_t)));
+        taken = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, n));
+        if (order == nullptr || nextFree == nullptr || taken == nullptr) {
+            return false;
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            order[i] = i;
+            nextFree[i] = i;
+        }
+        std::sort(order, order + n, [this](uint32_t a, uint32_t b) {
+            int c = CompareAddresses(entries[a].address, entries[b].address);
+            return c != 0 ? c < 0 : a < b;
+        });
+        return true;
+    }
+
+    ~AddressIndex() {
+        for (void* block :
+             {static_cast<void*>(order), static_cast<void*>(nextFree), static_cast<void*>(taken)}) {
+            if (block != nullptr) {
+                HeapFree(GetProcessHeap(), 0, block);
+            }
+        }
+    }
+
+    // The position of the first record with this address in `order`, or -1.
+    int FirstPosition(const uint8_t* address) const {
+        int low = 0, high = count;
+        while (low < high) {
+            int middle = low + (high - low) / 2;
+            if (CompareAddresses(entries[order[middle]].address, address) < 0) {
+                low = middle + 1;
+            } else {
+                high = middle;
+            }
+        }
+        return low < count && CompareAddresses(entries[order[low]].address, address) == 0 ? low
+                                                                                          : -1;
+    }
+
+    // Takes the earliest record in file order with this address that no port has taken
+    // yet; false when there is none.
+    bool Take(const uint8_t* address) {
+        int first = FirstPosition(address);
+        if (first < 0) {
+            return false;
+        }
+        uint32_t position = nextFree[first];
+        if (position >= static_cast<uint32_t>(count) ||
+            CompareAddresses(entries[order[position]].address, address) != 0) {
+            return false;
+        }
+        taken[order[position]] = 1;
+        nextFree[first] = position + 1;
+        return true;
+    }
+
+    // The first record in file order with the address of record i: the one a look-up of
+    // that address finds.
+    const DeviceListEntry& FirstWithAddressOf(uint32_t i) const {
+        return entries[order[FirstPosition(entries[i].address)]];
+    }
+};
+
+// Drops every port whose address no record has; a port that finds its address takes the
+// earliest record with it that no earlier port took, so that the records left are the
+// printers without a port. Of two ports with one address, only the first keeps it unless
+// the file lists the address twice.
+void DropGonePorts(MonitorHandle* monitor, AddressIndex* index) {
     PortRecord* record = monitor->ports;
     while (record != nullptr) {
         PortRecord* next = record->next;
-        int match = -1;
-        for (int i = 0; i < *count; ++i) {
-            if (SameAddress(addresses[i], record->connection.deviceAddress)) {
-                match = i;
-                break;
-            }
-        }
-        if (match < 0) {
+        if (!index->Take(record->connection.deviceAddress)) {
             DeletePortRecord(monitor, record);
-        } else {
-            memmove(addresses[match], addresses[match + 1],
-                    static_cast<size_t>(*count - match - 1) * 6);
-            --*count;
         }
         record = next;
     }
 }
 
-// Makes a port for every address left, in list order, named after its device record.
-void AddNewPorts(MonitorHandle* monitor, DeviceDatabase* database, uint8_t (*addresses)[6],
-                 int count) {
+// The last record of the port list, or null.
+PortRecord* LastPort(MonitorHandle* monitor) {
+    PortRecord* last = monitor->ports;
+    while (last != nullptr && last->next != nullptr) {
+        last = last->next;
+    }
+    return last;
+}
+
+// Makes a port for every record no port took, in file order, named and numbered after the
+// first record with its address.
+void AddNewPorts(MonitorHandle* monitor, const AddressIndex& index) {
     bool haveTimeout = false;
     DWORD retryTimeoutMs = 0;
-    for (int i = 0; i < count; ++i) {
-        char name[DEVICE_NAME_FIELD_SIZE];
-        uint16_t controlPsm, dataPsm, thirdValue;
-        // Made even when the look-up fails: the port then has an empty name and no PSMs,
-        // and OpenPort rebuilds it once the record is readable.
-        database->FindRecord(addresses[i], name, &controlPsm, &dataPsm, &thirdValue);
-        for (char* c = name; *c != '\0'; ++c) {
-            if (*c == ',') {
-                *c = ' ';
-            }
+    PortRecord* last = LastPort(monitor);
+    for (uint32_t i = 0; i < static_cast<uint32_t>(index.count); ++i) {
+        if (index.taken[i]) {
+            continue;
         }
+        const DeviceListEntry& found = index.FirstWithAddressOf(i);
         wchar_t* wide = nullptr;
-        WidenString(name, &wide);
+        MakePortName(found.name, &wide);
         if (wide == nullptr) {
             continue; // out of memory: tried again at the next call
         }
-        PortRecord* record = CreatePortRecord(monitor, wide);
+        PortRecord* record = CreatePortRecordAfter(monitor, last, wide);
         GlobalFree(wide);
         if (record == nullptr) {
             continue;
         }
-        memcpy(record->connection.deviceAddress, addresses[i], 6);
-        record->connection.controlPsm = controlPsm;
-        record->connection.dataPsm = dataPsm;
+        last = record;
+        memcpy(record->connection.deviceAddress, index.entries[i].address, 6);
+        record->connection.controlPsm = found.controlPsm;
+        record->connection.dataPsm = found.dataPsm;
         // Like ports made by OpenPort and AddPortEx, a port made here waits for credit as
         // long as the setting says, not just once. Read once per call.
         if (!haveTimeout) {
@@ -86,28 +161,25 @@ void AddNewPorts(MonitorHandle* monitor, DeviceDatabase* database, uint8_t (*add
     }
 }
 
+// One pass over the file: its records in memory, then every port compared with them.
 void Reconcile(MonitorHandle* monitor, DeviceDatabase* database) {
-    int records = database->CountRecords();
-    uint8_t(*addresses)[6] = nullptr;
-    int count = 0;
-    if (records > 0) {
-        addresses = static_cast<uint8_t(*)[6]>(AllocZeroedMemory(static_cast<size_t>(records) * 6));
-        if (addresses == nullptr) {
-            // Out of memory for the address list: the file cannot be compared with the
-            // list, so the list stays as it is and is reported unchanged.
-            return;
-        }
-        int read = database->ReadAddresses(records, addresses);
-        count = read < records ? read : records;
-        if (count < 0) {
-            count = 0;
-        }
+    DeviceListEntry* listing = nullptr;
+    int records = database->ReadListing(&listing);
+    if (records == DEVICE_DATABASE_NO_MEMORY) {
+        // Out of memory for the records: the file cannot be compared with the list, so
+        // the list stays as it is and is reported unchanged.
+        return;
     }
-    DropGonePorts(monitor, addresses, &count);
-    AddNewPorts(monitor, database, addresses, count);
-    if (addresses != nullptr) {
-        GlobalFree(addresses);
+    {
+        AddressIndex index;
+        if (records > 0 && !index.Build(listing, records)) {
+            DeviceDatabase::FreeListing(listing);
+            return; // the same: no memory to compare with
+        }
+        DropGonePorts(monitor, &index);
+        AddNewPorts(monitor, index);
     }
+    DeviceDatabase::FreeListing(listing);
 }
 
 } // namespace
@@ -194,7 +266,7 @@ BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
         return FALSE;
     }
     wchar_t* wide = nullptr;
-    WidenString(name, &wide);
+    MakePortName(name, &wide);
     if (wide == nullptr) {
         return FALSE; // GlobalAlloc's error stays set
     }
@@ -215,6 +287,19 @@ BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
     AcquirePortHandle(rebuilt);
     *pHandle = rebuilt;
     return TRUE;
+}
+
+size_t MakePortName(const char* deviceName, wchar_t** out) {
+    size_t length = WidenString(deviceName, out);
+    if (*out != nullptr) {
+        // A comma separates ports in the spooler's port lists.
+        for (size_t i = 0; i < length; ++i) {
+            if ((*out)[i] == L',') {
+                (*out)[i] = L' ';
+            }
+        }
+    }
+    return length;
 }
 
 BOOL ReadRetryTimeout(MonitorHandle* monitor, DWORD* timeoutMs) {

@@ -16,3 +16,9 @@ constexpr long DEFAULT_RETRY_TIMEOUT_SECONDS = 45;
 // Reads "TransmissionRetryTimeout" (seconds) through the MONITORREG functions, writing the
 // default 45 when it cannot be read; *timeoutMs = seconds * 1000. Always TRUE.
 BOOL ReadRetryTimeout(MonitorHandle* monitor, DWORD* timeoutMs);
+
+// The port name of a device record's name text: the text widened as WidenString does, with
+// every comma replaced by a space (commas separate ports in the spooler's port lists).
+// Enumeration and OpenPort's rebuild both name ports this way. *out is null when out of
+// memory; returns the length in characters.
+size_t MakePortName(const char* deviceName, wchar_t** out);

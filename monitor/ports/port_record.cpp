@@ -8,6 +8,14 @@
 #include <initializer_list>
 
 PortRecord* CreatePortRecord(MonitorHandle* monitor, const wchar_t* name) {
+    PortRecord* last = monitor != nullptr ? monitor->ports : nullptr;
+    while (last != nullptr && last->next != nullptr) {
+        last = last->next;
+    }
+    return CreatePortRecordAfter(monitor, last, name);
+}
+
+PortRecord* CreatePortRecordAfter(MonitorHandle* monitor, PortRecord* last, const wchar_t* name) {
     if (monitor == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
@@ -30,10 +38,7 @@ PortRecord* CreatePortRecord(MonitorHandle* monitor, const wchar_t* name) {
     record->signature = PORT_RECORD_SIGNATURE;
     record->status.portInfo.dwSeverity = PORT_STATUS_TYPE_ERROR;
     record->connection.Initialize();
-    PortRecord** link = &monitor->ports;
-    while (*link != nullptr) {
-        link = &(*link)->next;
-    }
+    PortRecord** link = last != nullptr ? &last->next : &monitor->ports;
     *link = record;
     return record;
 }

@@ -72,6 +72,9 @@ struct XcvHandle {
 BOOL ParsePortAddress(const wchar_t* name, uint8_t out[6]);
 
 PortRecord* CreatePortRecord(MonitorHandle* monitor, const wchar_t* name);
+// The same, appended after `last`, the list's last record (null for an empty list): a caller
+// that adds many records keeps the last one instead of walking the list for each.
+PortRecord* CreatePortRecordAfter(MonitorHandle* monitor, PortRecord* last, const wchar_t* name);
 PortRecord* FindPortRecord(PortRecord* first, const wchar_t* name);
 BOOL DeletePortRecord(MonitorHandle* monitor, PortRecord* record);
 BOOL DeletePortRecordByName(MonitorHandle* monitor, const wchar_t* name);

@@ -84,7 +84,23 @@ void LaneMain(Lane* lane) {
         auto first = lane->pending.begin();
         uint64_t now = NowUs();
         if (first->first > now) {
-            lane->wake.wait_for(guard, std::chrono::microseconds(first->first - now));
+            // Under Wine a timed wait on the condition overshoots by milliseconds, Sleep by
+            // a fraction of one: the condition is waited on only while the event is more
+            // than 3 ms off, then Sleep, then the last 1.5 ms or less are spun out.
+            const uint64_t due = first->first;
+            const uint64_t wait = due - now;
+            if (wait > 3000) {
+                lane->wake.wait_for(guard, std::chrono::microseconds(wait - 3000));
+            } else {
+                guard.unlock();
+                if (wait > 1500) {
+                    Sleep(static_cast<DWORD>(wait / 1000) - 1);
+                } else {
+                    while (NowUs() < due) {
+                    }
+                }
+                guard.lock();
+            }
             continue;
         }
         Pending p = std::move(first->second);

@@ -84,6 +84,10 @@ void ControlFromClient(Channel* c, const uint8_t* bytes, size_t length) {
         }
     }
     uint64_t due = NextDue(c);
+    // The request goes on the air after the data still queued on the link.
+    if (p->linkFreeUs + p->sim->config().latencyUs > due) {
+        due = c->lastDueUs = p->linkFreeUs + p->sim->config().latencyUs;
+    }
     if (TakeFault(&p->faults, QORLSIM_FAULT_RESPONSE_DELAY, QORLSIM_CONTROL, pduId, &f)) {
         due = NowUs() + static_cast<uint64_t>(f.value) * 1000;
     }

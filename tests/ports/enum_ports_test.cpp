@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -337,8 +338,8 @@ TEST_F(PortsTest, OpenPortRebuildsAPortWithoutChannelNumbers) {
     ASSERT_TRUE(OpenPort(monitor_, handMade->name, &handle));
     auto* rebuilt = static_cast<PortRecord*>(handle);
     EXPECT_NE(rebuilt, handMade);
-    // Named after the device record (commas kept here), at the end, the old one gone.
-    EXPECT_STREQ(rebuilt->name, L"Office, 2nd floor");
+    // Named after the device record as enumeration names it, at the end, the old one gone.
+    EXPECT_STREQ(rebuilt->name, L"Office  2nd floor");
     EXPECT_EQ(monitor_->ports, first);
     EXPECT_EQ(first->next, rebuilt);
     EXPECT_EQ(rebuilt->next, nullptr);
@@ -350,6 +351,38 @@ TEST_F(PortsTest, OpenPortRebuildsAPortWithoutChannelNumbers) {
     EXPECT_EQ(rebuilt->openCount, 1);
     MonitorLockGuard lock;
     ReleasePortHandle(rebuilt);
+}
+
+// A record without a control PSM makes a port that every OpenPort rebuilds: the rebuilt
+// port keeps the name the spooler knows it by, never a name with a comma in it.
+TEST_F(PortsTest, APortRebuiltByOpenPortKeepsItsEnumeratedName) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    const std::string record = testsupport::FormatRecord(MakeEntry(1, "Office,2", 0, 0x1003));
+    const Case cases[] = {
+        {"control PSM 0000", record},
+        {"short last record", testsupport::FormatRecord(MakeEntry(2, "Lab")) +
+                                  record.substr(0, DEVICE_CONTROL_PSM_OFFSET)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(testsupport::WriteDatabaseBytes(c.bytes));
+        // The rebuilt port moves to the end of the list: compare the names as a set.
+        std::vector<std::wstring> names = Level1Names();
+        std::sort(names.begin(), names.end());
+        EXPECT_TRUE(std::binary_search(names.begin(), names.end(), L"Office 2"));
+        HANDLE handle = nullptr;
+        ASSERT_TRUE(OpenPort(monitor_, const_cast<LPWSTR>(L"Office 2"), &handle));
+        auto* rebuilt = static_cast<PortRecord*>(handle);
+        EXPECT_STREQ(rebuilt->name, L"Office 2");
+        std::vector<std::wstring> after = Level1Names();
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(after, names);
+        MonitorLockGuard lock;
+        ReleasePortHandle(rebuilt);
+    }
 }
 
 TEST_F(PortsTest, OpenPortFailsQuietlyWithoutADeviceRecord) {
