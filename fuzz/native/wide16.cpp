@@ -42,6 +42,15 @@ int Wcscmp16(const void* left, const void* right) {
     return *a < *b ? -1 : (*a > *b ? 1 : 0);
 }
 
+void* Wcscat16(void* target, const void* source) {
+    auto* out = static_cast<uint16_t*>(target);
+    const auto* in = static_cast<const uint16_t*>(source);
+    out += Wcslen16(out);
+    while ((*out++ = *in++) != 0) {
+    }
+    return target;
+}
+
 int Swscanf16(const void* text, const void* format, ...) {
     static_assert(sizeof(wchar_t) == sizeof(uint32_t), "the C library's wchar_t");
     std::vector<uint32_t> wideText = Widen(static_cast<const uint16_t*>(text));

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "memory_file.h"
 #include "resources/resource_ids.h"
 
 HINSTANCE g_moduleHandle;
@@ -17,6 +18,13 @@ HINSTANCE g_moduleHandle;
 namespace {
 
 thread_local DWORD t_lastError;
+
+std::vector<uint8_t> g_file;
+size_t g_position;
+unsigned g_writesUntilFailure;
+int g_openHandles;
+HANDLE const kFileHandle = reinterpret_cast<HANDLE>(0x100);
+int g_heap;
 
 int Protection(DWORD protect) {
     return protect == PAGE_NOACCESS ? PROT_NONE : PROT_READ | PROT_WRITE;
@@ -85,4 +93,120 @@ DWORD WINAPI GetLastError() {
 
 void WINAPI SetLastError(DWORD code) {
     t_lastError = code;
+}
+
+HANDLE WINAPI GetProcessHeap() {
+    return &g_heap;
+}
+
+LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T bytes) {
+    return malloc(bytes == 0 ? 1 : bytes);
+}
+
+BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID block) {
+    free(block);
+    return TRUE;
+}
+
+VOID WINAPI Sleep(DWORD) {}
+
+UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT capacity) {
+    static const wchar_t directory[] = L"C:\\windows";
+    const UINT length = sizeof(directory) / sizeof(directory[0]) - 1;
+    if (capacity <= length) {
+        return length + 1;
+    }
+    memcpy(buffer, directory, sizeof(directory));
+    return length;
+}
+
+void SetMemoryFile(const uint8_t* data, size_t size) {
+    g_file.assign(data, data + size);
+    g_position = 0;
+    g_writesUntilFailure = 0;
+}
+
+const std::vector<uint8_t>& MemoryFile() {
+    return g_file;
+}
+
+void FailMemoryFileWrite(unsigned writeNumber) {
+    g_writesUntilFailure = writeNumber;
+}
+
+int OpenMemoryFileHandles() {
+    return g_openHandles;
+}
+
+HANDLE WINAPI CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    g_position = 0;
+    ++g_openHandles;
+    return kFileHandle;
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED) {
+    if (file != kFileHandle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const size_t available = g_position < g_file.size() ? g_file.size() - g_position : 0;
+    const size_t count = size < available ? size : available;
+    if (count != 0) {
+        memcpy(buffer, g_file.data() + g_position, count);
+    }
+    g_position += count;
+    *read = static_cast<DWORD>(count);
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED) {
+    *written = 0;
+    if (file != kFileHandle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (g_writesUntilFailure != 0 && --g_writesUntilFailure == 0) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return FALSE;
+    }
+    if (g_position + size > g_file.size()) {
+        g_file.resize(g_position + size);
+    }
+    if (size != 0) {
+        memcpy(g_file.data() + g_position, buffer, size);
+    }
+    g_position += size;
+    *written = size;
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
+    if (high != nullptr) {
+        *high = 0;
+    }
+    return file == kFileHandle ? static_cast<DWORD>(g_file.size()) : INVALID_FILE_SIZE;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG, DWORD method) {
+    if (file != kFileHandle || method != FILE_BEGIN || distance < 0) {
+        return INVALID_SET_FILE_POINTER;
+    }
+    g_position = static_cast<size_t>(distance);
+    return static_cast<DWORD>(distance);
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE file) {
+    if (file != kFileHandle) {
+        return FALSE;
+    }
+    g_file.resize(g_position);
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    if (handle == kFileHandle) {
+        --g_openHandles;
+        return TRUE;
+    }
+    return FALSE;
 }

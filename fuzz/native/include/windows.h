@@ -44,6 +44,10 @@ typedef wchar_t WCHAR;
 typedef wchar_t* LPWSTR;
 typedef const wchar_t* LPCWSTR;
 typedef int(WINAPI* FARPROC)();
+typedef const void* LPCVOID;
+typedef struct SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef struct OVERLAPPED* LPOVERLAPPED;
+typedef LONG* PLONG;
 
 struct CRITICAL_SECTION {
     void* debugInfo;
@@ -84,6 +88,15 @@ struct SYSTEM_INFO {
 #define PAGE_NOACCESS 0x01
 #define PAGE_READWRITE 0x04
 #define GMEM_FIXED 0
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define INVALID_FILE_SIZE 0xFFFFFFFFu
+#define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1
+#define OPEN_ALWAYS 4
+#define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_BEGIN 0
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
@@ -92,6 +105,7 @@ struct SYSTEM_INFO {
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
+#define ERROR_WRITE_FAULT 29L
 
 // Stand-ins (win32_native.cpp): memory from the C library and mmap, a per-thread error.
 void WINAPI GetSystemInfo(SYSTEM_INFO* info);
@@ -103,4 +117,19 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL block);
 // The string table of PRNLINK.DLL (resources/prnlink.rc), as LoadStringW copies it.
 int WINAPI LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int capacity);
 DWORD WINAPI GetLastError();
+HANDLE WINAPI GetProcessHeap();
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+VOID WINAPI Sleep(DWORD milliseconds);
+UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT capacity);
+// Files: one file in memory (memory_file.h), whatever the name.
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD attributes, HANDLE templateFile);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written,
+                      LPOVERLAPPED overlapped);
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high);
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG high, DWORD method);
+BOOL WINAPI SetEndOfFile(HANDLE file);
+BOOL WINAPI CloseHandle(HANDLE handle);
 void WINAPI SetLastError(DWORD code);
