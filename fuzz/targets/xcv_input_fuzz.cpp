@@ -1,4 +1,5 @@
-// Names and texts from Xcv input, read no further than the input size. Input: bytes 0-1
+// Names and texts from Xcv input, read no further than the input size, and the COMMCONFIG
+// size that "SetDefaultCommConfig" takes from it. Input: bytes 0-1
 // the input size (at most the bytes that follow, as the caller's buffer), the rest the
 // caller's buffer.
 
@@ -40,5 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(text[length] == L'\0');
     FUZZ_CHECK(memcmp(text.data(), input, length * sizeof(wchar_t)) == 0);
     FUZZ_CHECK(BoundedTextLength(nullptr, inputSize) == 0);
+
+    // The same input as "SetDefaultCommConfig" takes it.
+    uint32_t configSize = 0xDEAD;
+    const bool fits = ReadCommConfigSize(input, inputSize, 52, &configSize);
+    uint32_t given = 0;
+    if (inputSize >= 4) {
+        memcpy(&given, input, 4);
+    }
+    FUZZ_CHECK(fits == (inputSize >= 52 && given <= inputSize));
+    FUZZ_CHECK(configSize == (fits ? given : 0));
     return 0;
 }

@@ -216,12 +216,8 @@ DWORD SetDefaultCommConfigCommand(const BYTE* input, DWORD inputSize, BYTE*, DWO
     if (!HasAdminRight(handle)) {
         return ERROR_ACCESS_DENIED;
     }
-    if (input == nullptr || inputSize < COMMCONFIG_BYTES) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    DWORD configSize = 0;
-    memcpy(&configSize, input, sizeof(configSize)); // COMMCONFIG.dwSize
-    if (configSize > inputSize) {
+    uint32_t configSize = 0; // COMMCONFIG.dwSize
+    if (!ReadCommConfigSize(input, inputSize, COMMCONFIG_BYTES, &configSize)) {
         return ERROR_INVALID_PARAMETER;
     }
     const wchar_t* objectName = handle->objectName;

@@ -23,3 +23,18 @@ void CopyBoundedText(const uint8_t* input, size_t length, wchar_t* out) {
     }
     out[length] = L'\0';
 }
+
+bool ReadCommConfigSize(const uint8_t* input, size_t size, size_t commConfigBytes,
+                        uint32_t* configSize) {
+    *configSize = 0;
+    if (input == nullptr || size < commConfigBytes || size < sizeof(uint32_t)) {
+        return false;
+    }
+    uint32_t given = 0;
+    memcpy(&given, input, sizeof(given)); // little-endian, as the caller's COMMCONFIG
+    if (given > size) {
+        return false;
+    }
+    *configSize = given;
+    return true;
+}

@@ -13,3 +13,9 @@ size_t BoundedTextLength(const uint8_t* input, size_t size);
 // Copies `length` characters from `input` (which holds at least 2 * length bytes, at any
 // alignment) into `out` and terminates it: `out` holds length + 1 characters.
 void CopyBoundedText(const uint8_t* input, size_t length, wchar_t* out);
+
+// The size a "SetDefaultCommConfig" input gives its COMMCONFIG (its dwSize, the first 4
+// bytes): false unless the input holds a whole COMMCONFIG (commConfigBytes, 52) and the size
+// it gives reaches no further than the input.
+bool ReadCommConfigSize(const uint8_t* input, size_t size, size_t commConfigBytes,
+                        uint32_t* configSize);
