@@ -61,8 +61,16 @@ void ParseDeviceRecord(const uint8_t* record, DeviceRecord* out) {
 }
 
 void TrimDeviceName(char name[DEVICE_NAME_LENGTH]) {
+    // A NUL inside the field ends the text there: the spaces before it are trailing too.
+    size_t end = DEVICE_NAME_LENGTH - 1;
+    for (size_t i = 1; i < DEVICE_NAME_LENGTH - 1; ++i) {
+        if (name[i] == '\0') {
+            end = i;
+            break;
+        }
+    }
     size_t last = 0;
-    for (size_t i = DEVICE_NAME_LENGTH - 2; i >= 1; --i) {
+    for (size_t i = end - 1; i >= 1; --i) {
         if (name[i] != ' ') {
             last = i;
             break;

@@ -46,9 +46,10 @@ void ParseDeviceAddress(const uint8_t* record, uint8_t address[6]);
 // Every field of a record. `record` must hold DEVICE_RECORD_LENGTH bytes.
 void ParseDeviceRecord(const uint8_t* record, DeviceRecord* out);
 
-// Cuts the trailing spaces of a 248-byte name field: looks from byte 246 back to byte 1
-// for the last byte that is not a space and puts a NUL after it (after byte 0 when bytes 1
-// to 246 are all spaces). The result is NUL-terminated and keeps at most 247 bytes.
+// Cuts the trailing spaces of a 248-byte name field: looks from byte 246 (or from the byte
+// before the first NUL among bytes 1 to 246) back to byte 1 for the last byte that is not a
+// space and puts a NUL after it (after byte 0 when there is none). The result is
+// NUL-terminated, keeps at most 247 bytes and never ends in a space after its first byte.
 void TrimDeviceName(char name[DEVICE_NAME_LENGTH]);
 
 // Makes the bytes beyond a short read of `length` bytes read as absent rather than as what

@@ -163,13 +163,20 @@ BOOL WINAPI LegacyGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPSTR pV
     if (lpInBuffer != nullptr && cbInBuffer != 0) {
         memcpy(input.bytes(), lpInBuffer, cbInBuffer);
     }
+    // The operation writes 8-bit text into the work buffer and its size in bytes into the
+    // count; a control code it answers without data leaves the count alone. So the count
+    // starts at 0, whatever the caller's held: bytes reach the caller only when the
+    // operation reported them, never more than its buffer holds.
+    DWORD reported = 0;
     BOOL result = g_monitor2Table.pfnGetPrinterDataFromPort(
         hPort, ControlID, reinterpret_cast<LPWSTR>(pValueName), input.wide(), cbInBuffer,
-        output.wide(), cbOutBuffer, lpcbReturned);
-    // The operation writes 8-bit text into the work buffer and its size in bytes into
-    // *lpcbReturned; the caller gets those bytes, never more than its buffer holds.
-    if (result && lpOutBuffer != nullptr && cbOutBuffer != 0 && lpcbReturned != nullptr) {
-        DWORD count = *lpcbReturned < cbOutBuffer ? *lpcbReturned : cbOutBuffer;
+        output.wide(), cbOutBuffer, lpcbReturned != nullptr ? &reported : nullptr);
+    if (lpcbReturned == nullptr) {
+        return result;
+    }
+    *lpcbReturned = reported;
+    if (result && lpOutBuffer != nullptr && reported != 0) {
+        DWORD count = reported < cbOutBuffer ? reported : cbOutBuffer;
         memcpy(lpOutBuffer, output.bytes(), count);
     }
     return result;

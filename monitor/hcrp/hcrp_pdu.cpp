@@ -97,3 +97,27 @@ bool IsStrayPacket(const uint8_t* request, const uint8_t* packet, size_t packetL
     }
     return request != nullptr && memcmp(packet, request, 4) != 0;
 }
+
+bool ReadCreditParameter(const uint8_t* returned, uint16_t length, uint32_t* credit) {
+    *credit = 0;
+    if (length == 0) {
+        return true;
+    }
+    if (length != 4 || returned == nullptr) {
+        return false;
+    }
+    *credit = ReadBigEndian32(returned);
+    return true;
+}
+
+bool ReadDeviceIdTotal(const uint8_t* returned, uint16_t answered, uint16_t* total,
+                       uint16_t* taken) {
+    *total = 0;
+    *taken = 0;
+    if (returned == nullptr || answered < 2) {
+        return false;
+    }
+    *total = ReadBigEndian16(returned);
+    *taken = answered > *total ? *total : answered;
+    return true;
+}

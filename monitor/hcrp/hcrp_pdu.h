@@ -62,3 +62,15 @@ uint16_t JudgeResponse(const uint8_t* request, const uint8_t* packet, size_t pac
 // A packet that cannot be the answer to `request`: too short to carry the two IDs, or
 // carrying other IDs (a late or duplicated response, a PDU the printer sent on its own).
 bool IsStrayPacket(const uint8_t* request, const uint8_t* packet, size_t packetLength);
+
+// The credit in the bytes a Credit Request response returned (`length` of them, as
+// JudgeResponse copied them): none grants 0; exactly four are the big-endian count. Any
+// other length is refused (false, *credit 0): fewer than four would read as a far larger
+// number than the printer meant.
+bool ReadCreditParameter(const uint8_t* returned, uint16_t length, uint32_t* credit);
+
+// The first answer to Get 1284 ID (`answered` bytes): its first two bytes are the ID's total
+// length, big-endian, counting those two bytes. False without them. *taken is how many of
+// the answered bytes belong to the ID: min(answered, total).
+bool ReadDeviceIdTotal(const uint8_t* returned, uint16_t answered, uint16_t* total,
+                       uint16_t* taken);

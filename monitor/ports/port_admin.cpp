@@ -37,21 +37,6 @@ LONG StoreRetryTimeoutText(MonitorHandle* monitor, const wchar_t* text, DWORD si
                                          reinterpret_cast<const BYTE*>(text), size, init->hSpooler);
 }
 
-const wchar_t* BoundedInputName(const BYTE* input, DWORD size) {
-    if (input == nullptr) {
-        return nullptr;
-    }
-    const DWORD characters = size / sizeof(wchar_t);
-    for (DWORD i = 0; i < characters; ++i) {
-        wchar_t c;
-        memcpy(&c, input + i * sizeof(wchar_t), sizeof(c));
-        if (c == L'\0') {
-            return reinterpret_cast<const wchar_t*>(input);
-        }
-    }
-    return nullptr;
-}
-
 BOOL WINAPI AddPortEx(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE lpBuffer,
                       LPWSTR /*lpMonitorName*/) {
     auto* monitor = static_cast<MonitorHandle*>(hMonitor);

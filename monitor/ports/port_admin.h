@@ -54,10 +54,6 @@ extern const wchar_t* const RETRY_TIMEOUT_VALUE;
 // REG_SZ, through the MONITORREG functions. Returns the registry status.
 LONG StoreRetryTimeoutText(MonitorHandle* monitor, const wchar_t* text, DWORD size);
 
-// A UTF-16 name taken from untrusted input: the input itself when a terminator lies
-// within its first size bytes, else null.
-const wchar_t* BoundedInputName(const BYTE* input, DWORD size);
-
 // One command of the Xcv channel: (input, input size, output, output size, out: bytes
 // needed, handle) -> Win32 error code.
 typedef DWORD (*XcvCommandHandler)(const BYTE* input, DWORD inputSize, BYTE* output,

@@ -1,10 +1,12 @@
 // The commands of the Xcv channel. Their input comes from any caller of XcvDataW: every
-// read of it is bounded by the input size, and names must end within it.
+// read of it is bounded by the input size, and a name or text is what the input holds up
+// to its terminator or its end, whichever comes first.
 
 #include "ports/port_admin.h"
 #include "devicedb/device_database.h"
 #include "ports/enum_ports.h"
 #include "ports/port_record.h"
+#include "ports/xcv_input.h"
 
 #include <cstddef>
 #include <cstring>
@@ -26,6 +28,40 @@ DWORD FailureCode(DWORD fallback) {
     return code != 0 ? code : fallback;
 }
 
+// A terminated copy of the name or text at the start of the input, bounded by the input
+// size. No input (null, or not one whole character) gives no text and
+// ERROR_INVALID_PARAMETER.
+class InputText {
+  public:
+    InputText(const BYTE* input, DWORD size) {
+        if (input == nullptr || size < sizeof(wchar_t)) {
+            return;
+        }
+        const size_t length = BoundedTextLength(input, size);
+        text_ = static_cast<wchar_t*>(AllocZeroedMemory((length + 1) * sizeof(wchar_t)));
+        if (text_ == nullptr) {
+            error_ = FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+            return;
+        }
+        CopyBoundedText(input, length, text_);
+        error_ = ERROR_SUCCESS;
+    }
+    ~InputText() {
+        if (text_ != nullptr) {
+            GlobalFree(text_);
+        }
+    }
+    InputText(const InputText&) = delete;
+    InputText& operator=(const InputText&) = delete;
+    const wchar_t* get() const { return text_; }
+    // ERROR_SUCCESS when there is a text.
+    DWORD error() const { return error_; }
+
+  private:
+    wchar_t* text_ = nullptr;
+    DWORD error_ = ERROR_INVALID_PARAMETER;
+};
+
 DWORD MonitorUi(const BYTE*, DWORD, BYTE* output, DWORD outputSize, DWORD* needed, XcvHandle*) {
     *needed = MONITOR_UI_BYTES;
     if (outputSize < MONITOR_UI_BYTES) {
@@ -40,9 +76,10 @@ DWORD MonitorUi(const BYTE*, DWORD, BYTE* output, DWORD outputSize, DWORD* neede
 // The port configuration dialog's OK: the new time-out text (seconds) becomes the setting.
 DWORD ConfigurePortCommandOk(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*,
                              XcvHandle* handle) {
-    const wchar_t* text = BoundedInputName(input, inputSize);
+    InputText givenText(input, inputSize);
+    const wchar_t* text = givenText.get();
     if (text == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+        return givenText.error();
     }
     // The text and its terminator only, whatever follows them in the input.
     DWORD size = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
@@ -53,8 +90,12 @@ DWORD AddPort(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandl
     if (!HasAdminRight(handle)) {
         return ERROR_ACCESS_DENIED;
     }
-    const wchar_t* name = BoundedInputName(input, inputSize);
-    if (name == nullptr || name[0] == L'\0') {
+    InputText givenName(input, inputSize);
+    const wchar_t* name = givenName.get();
+    if (name == nullptr) {
+        return givenName.error();
+    }
+    if (name[0] == L'\0') {
         return ERROR_INVALID_PARAMETER;
     }
     DWORD error = 0;
@@ -96,9 +137,10 @@ DWORD DeletePortCommand(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*
     if (!HasAdminRight(handle)) {
         return ERROR_ACCESS_DENIED;
     }
-    const wchar_t* name = BoundedInputName(input, inputSize);
+    InputText givenName(input, inputSize);
+    const wchar_t* name = givenName.get();
     if (name == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+        return givenName.error();
     }
     // Removes the printer's device record; its outcome does not decide this command's.
     DeletePort(handle->monitor, nullptr, nullptr, const_cast<wchar_t*>(name));
@@ -116,9 +158,10 @@ DWORD PortExists(const BYTE* input, DWORD inputSize, BYTE* output, DWORD outputS
     if (outputSize < PORT_EXISTS_BYTES) {
         return ERROR_INSUFFICIENT_BUFFER;
     }
-    const wchar_t* name = BoundedInputName(input, inputSize);
+    InputText givenName(input, inputSize);
+    const wchar_t* name = givenName.get();
     if (name == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+        return givenName.error();
     }
     DWORD error = 0;
     BOOL exists = PortExistsInSpooler(nullptr, name, &error);
@@ -130,9 +173,10 @@ DWORD PortExists(const BYTE* input, DWORD inputSize, BYTE* output, DWORD outputS
 }
 
 DWORD PortIsValid(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandle* handle) {
-    const wchar_t* name = BoundedInputName(input, inputSize);
+    InputText givenName(input, inputSize);
+    const wchar_t* name = givenName.get();
     if (name == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+        return givenName.error();
     }
     DeviceDatabase database;
     MonitorLockGuard lock;
@@ -172,12 +216,8 @@ DWORD SetDefaultCommConfigCommand(const BYTE* input, DWORD inputSize, BYTE*, DWO
     if (!HasAdminRight(handle)) {
         return ERROR_ACCESS_DENIED;
     }
-    if (input == nullptr || inputSize < COMMCONFIG_BYTES) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    DWORD configSize = 0;
-    memcpy(&configSize, input, sizeof(configSize)); // COMMCONFIG.dwSize
-    if (configSize > inputSize) {
+    uint32_t configSize = 0; // COMMCONFIG.dwSize
+    if (!ReadCommConfigSize(input, inputSize, COMMCONFIG_BYTES, &configSize)) {
         return ERROR_INVALID_PARAMETER;
     }
     const wchar_t* objectName = handle->objectName;
@@ -210,9 +250,10 @@ DWORD GetDefaultCommConfigCommand(const BYTE* input, DWORD inputSize, BYTE* outp
     if (outputSize < COMMCONFIG_BYTES) {
         return ERROR_INSUFFICIENT_BUFFER;
     }
-    const wchar_t* device = BoundedInputName(input, inputSize);
+    InputText givenDevice(input, inputSize);
+    const wchar_t* device = givenDevice.get();
     if (device == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+        return givenDevice.error();
     }
     DWORD subType = PST_RS232;
     memcpy(output + COMMCONFIG_PROVIDER_SUBTYPE_OFFSET, &subType, sizeof(subType));

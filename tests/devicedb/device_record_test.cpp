@@ -99,6 +99,19 @@ TEST(TrimDeviceName, CutsTrailingSpacesAndKeepsAtMost247Bytes) {
     TrimDeviceName(name);
     EXPECT_STREQ(name, " ");
 
+    // A NUL inside the field ends the text: the spaces before it go too.
+    memset(name, ' ', sizeof(name));
+    memcpy(name, "Office", 6);
+    name[90] = '\0';
+    name[200] = 'B';
+    TrimDeviceName(name);
+    EXPECT_STREQ(name, "Office");
+    memset(name, ' ', sizeof(name));
+    name[0] = 'A';
+    name[1] = '\0';
+    TrimDeviceName(name);
+    EXPECT_STREQ(name, "A");
+
     // Inner spaces stay.
     memset(name, ' ', sizeof(name));
     memcpy(name, "Office  2nd floor", 17);

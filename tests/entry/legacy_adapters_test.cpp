@@ -103,6 +103,14 @@ BOOL WINAPI StandInGetPrinterDataFromPort(HANDLE port, DWORD control, LPWSTR val
     return TRUE;
 }
 
+// A control code the operation answers TRUE for without data: nothing written, not even
+// the count.
+BOOL WINAPI StandInAnswersWithoutData(HANDLE, DWORD, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD,
+                                      LPDWORD) {
+    ++g_seen.calls;
+    return TRUE;
+}
+
 struct Box {
     HWND owner;
     std::string text;
@@ -345,6 +353,18 @@ TEST_F(LegacyAdapters, GetPrinterDataFromPortNeverWritesBeyondTheCallersBuffer) 
     EXPECT_EQ(g_seen.calls, 1);
     EXPECT_EQ(g_seen.pointers[2], nullptr);
     EXPECT_EQ(returned, g_deviceId.size() + 1);
+}
+
+TEST_F(LegacyAdapters, GetPrinterDataFromPortCopiesNothingTheOperationDidNotReport) {
+    g_monitor2Table.pfnGetPrinterDataFromPort = StandInAnswersWithoutData;
+    char output[16];
+    memset(output, '#', sizeof(output));
+    DWORD returned = 9; // what the caller's variable held before
+    ASSERT_TRUE(
+        LegacyGetPrinterDataFromPort(nullptr, 0x1234, nullptr, nullptr, 0, output, 16, &returned));
+    EXPECT_EQ(g_seen.calls, 1);
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(std::string(output, sizeof(output)), std::string(sizeof(output), '#'));
 }
 
 TEST_F(LegacyAdapters, GetPrinterDataFromPortRefusesSizesItCannotDouble) {

@@ -186,4 +186,35 @@ TEST(HcrpPdu, GarbagePacketsStayWithinBounds) {
     VirtualFree(region, 0, MEM_RELEASE);
 }
 
+TEST(HcrpPdu, CreditAndDeviceIdParametersAreReadOnlyWhenWhole) {
+    const uint8_t bytes[6] = {0x00, 0x00, 0x10, 0x00, 0x55, 0x66};
+    struct CreditCase {
+        uint16_t length;
+        bool read;
+        uint32_t credit;
+    } creditCases[] = {
+        {0, true, 0}, {4, true, 0x1000}, {2, false, 0}, {3, false, 0}, {5, false, 0}};
+    for (const CreditCase& c : creditCases) {
+        uint32_t credit = 0xDEAD;
+        EXPECT_EQ(ReadCreditParameter(bytes, c.length, &credit), c.read) << c.length;
+        EXPECT_EQ(credit, c.credit) << c.length;
+    }
+    // The ID's own length field counts its two bytes; what was answered beyond it is not
+    // the ID's.
+    const uint8_t id[6] = {0x00, 0x04, 'A', ';', 'x', 'y'};
+    struct IdCase {
+        uint16_t answered;
+        bool read;
+        uint16_t total;
+        uint16_t taken;
+    } idCases[] = {{0, false, 0, 0}, {1, false, 0, 0}, {2, true, 4, 2}, {6, true, 4, 4}};
+    for (const IdCase& c : idCases) {
+        uint16_t total = 0xFFFF;
+        uint16_t taken = 0xFFFF;
+        EXPECT_EQ(ReadDeviceIdTotal(id, c.answered, &total, &taken), c.read) << c.answered;
+        EXPECT_EQ(total, c.total) << c.answered;
+        EXPECT_EQ(taken, c.taken) << c.answered;
+    }
+}
+
 } // namespace

@@ -362,32 +362,44 @@ TEST_F(XcvCommands, AddPortPassesOnLoadAndProfileFailures) {
     EXPECT_EQ(PortCount(), 1u);
 }
 
-TEST_F(XcvCommands, PortNamesMustEndWithinTheInput) {
+TEST_F(XcvCommands, NamesAndTextsAreReadNoFurtherThanTheInputSize) {
     XcvHandle* admin = Admin();
-    // "AB" without a terminator inside the 4 bytes given; the bytes after them are zero
-    // but lie outside the input.
-    std::vector<BYTE> padded = {'A', 0, 'B', 0, 0, 0};
-    const wchar_t* commands[] = {L"AddPort", L"DeletePort", L"PortIsValid",
-                                 L"ConfigurePortCommandOK"};
-    BYTE output[4];
+    // "AB" then "C" and a terminator, of which only the first 4 bytes are given: the name is
+    // "AB", a terminator added, and nothing beyond the input is read.
+    std::vector<BYTE> longer = {'A', 0, 'B', 0, 'C', 0, 0, 0};
     DWORD needed = 0;
-    for (const wchar_t* command : commands) {
-        EXPECT_EQ(table_->pfnXcvDataPort(admin, command, padded.data(), 4, nullptr, 0, &needed),
-                  87u)
-            << command;
-    }
-    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"PortExists", padded.data(), 4, output, 4, &needed),
-              87u);
-    // A terminator at an odd byte offset does not end a UTF-16 name.
-    std::vector<BYTE> odd = {'A', 'B', 0, 'C'};
-    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"AddPort", odd.data(), 4, nullptr, 0, &needed), 87u);
-    // No input at all, and a name that is only a terminator.
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"AddPort", longer.data(), 4, nullptr, 0, &needed), 0u);
+    EXPECT_NE(Port(L"AB"), nullptr);
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"PortIsValid", longer.data(), 4, nullptr, 0, &needed),
+              2u)
+        << "found by its name, and it has no device record";
+    BYTE output[4] = {};
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"PortExists", longer.data(), 4, output, 4, &needed),
+              0u);
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"DeletePort", longer.data(), 4, nullptr, 0, &needed),
+              0u);
+    EXPECT_EQ(Port(L"AB"), nullptr);
+    // The time-out text "60" in its 4 bytes is stored with a terminator of its own.
+    std::vector<BYTE> sixty = {'6', 0, '0', 0, '9', 0, 0, 0};
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"ConfigurePortCommandOK", sixty.data(), 4, nullptr, 0,
+                                    &needed),
+              0u);
+    EXPECT_EQ(StoredText(L"TransmissionRetryTimeout"), L"60");
+    EXPECT_EQ(registry.lastSize, 6u);
+    // A last odd byte is not a character: "A" from 3 bytes.
+    std::vector<BYTE> odd = {'A', 0, 'B'};
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"AddPort", odd.data(), 3, nullptr, 0, &needed), 0u);
+    EXPECT_NE(Port(L"A"), nullptr);
+    // No input at all, less than one character, and a name that is only a terminator.
+    const size_t portsBefore = PortCount();
     EXPECT_EQ(table_->pfnXcvDataPort(admin, L"AddPort", nullptr, 0, nullptr, 0, &needed), 87u);
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"AddPort", odd.data(), 1, nullptr, 0, &needed), 87u);
+    EXPECT_EQ(table_->pfnXcvDataPort(admin, L"ConfigurePortCommandOK", sixty.data(), 0, nullptr, 0,
+                                    &needed),
+              87u);
     EXPECT_EQ(Run(admin, L"AddPort", std::wstring()), 87u);
-    EXPECT_EQ(PortCount(), 0u);
-    EXPECT_EQ(g_spoolerCalls, 0);
-    EXPECT_TRUE(g_profileWrites.empty());
-    EXPECT_EQ(registry.setCalls, 0);
+    EXPECT_EQ(PortCount(), portsBefore);
+    EXPECT_EQ(registry.setCalls, 1);
 }
 
 TEST_F(XcvCommands, DeletePortRemovesTheRecordByNameInAnyCaseAndItsProfileEntry) {
@@ -635,9 +647,11 @@ TEST_F(XcvCommands, GetDefaultCommConfigNeedsACommConfigSizedOutput) {
     EXPECT_EQ(g_commCalls[0].device, L"COM1");
     EXPECT_EQ(g_commCalls[0].size, 64u) << "bytes needed starts as the output size";
     EXPECT_EQ(needed, sizeof(COMMCONFIG));
+    // A device name without a terminator in the input is the input's characters.
     std::vector<BYTE> unterminated = {'C', 0, 'O', 0};
-    EXPECT_EQ(Run(user, L"GetDefaultCommConfig", unterminated, output.data(), 64, &needed), 87u);
-    EXPECT_EQ(g_commCalls.size(), 1u);
+    EXPECT_EQ(Run(user, L"GetDefaultCommConfig", unterminated, output.data(), 64, &needed), 0u);
+    ASSERT_EQ(g_commCalls.size(), 2u);
+    EXPECT_EQ(g_commCalls[1].device, L"CO");
 }
 
 TEST_F(XcvCommands, XcvHandlesJoinAndLeaveTheList) {
