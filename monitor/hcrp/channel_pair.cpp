@@ -3,6 +3,7 @@
 // Connect and Disconnect run with the connection's exchangeLock held; the callbacks run on
 // the library's own threads and take no lock but the receive queues' own.
 
+#include "hcrp/channel_event.h"
 #include "hcrp/hcrp_connection.h"
 #include "hcrp/stack_binding.h"
 
@@ -31,11 +32,14 @@ struct ChannelSide {
     bool isData;
 };
 
-void HandleChannelEvent(const ChannelEvent* event, bool isData) {
-    if (event == nullptr || event->context == nullptr) {
+void HandleChannelEvent(const ChannelEvent* record, bool isData) {
+    ChannelEventFields event;
+    if (!ReadChannelEvent(reinterpret_cast<const uint8_t*>(record), ChannelEventRecordSize(record),
+                          &event) ||
+        event.context == nullptr) {
         return;
     }
-    auto* connection = static_cast<HcrpConnection*>(event->context);
+    auto* connection = static_cast<HcrpConnection*>(event.context);
     const ChannelSide side = isData ? ChannelSide{&connection->dataChannel,
                                                   &connection->dataPsm,
                                                   DATA_OPEN,
@@ -52,20 +56,20 @@ void HandleChannelEvent(const ChannelEvent* event, bool isData) {
                                                   connection->controlConnected,
                                                   connection->controlDisconnected,
                                                   false};
-    switch (event->type) {
+    switch (event.type) {
     case EVENT_CONNECTED:
-        if (event->result != 0) {
+        if (event.result != 0) {
             return;
         }
         // The handle first, so that whoever sees the bit also sees the handle.
-        side.channel->handle = event->handle;
-        *side.psm = event->psm;
-        side.channel->inMtu = event->inMtu;
-        side.channel->outMtu = event->outMtu;
+        side.channel->handle = event.handle;
+        *side.psm = event.psm;
+        side.channel->inMtu = event.inMtu;
+        side.channel->outMtu = event.outMtu;
         // An outMtu of 0 is no usable channel size (no piece could ever be sent); it is
         // ignored and the limit stays as it was.
-        if (side.isData && event->outMtu != 0 && event->outMtu < connection->dataPieceLimit) {
-            connection->dataPieceLimit = event->outMtu;
+        if (side.isData && event.outMtu != 0 && event.outMtu < connection->dataPieceLimit) {
+            connection->dataPieceLimit = event.outMtu;
         }
         connection->SetFlags(side.bit);
         SetEvent(side.connected);
@@ -75,12 +79,12 @@ void HandleChannelEvent(const ChannelEvent* event, bool isData) {
         // An event naming another handle than the channel's present one belongs to a channel
         // already replaced by a new connection and must not close that one.
         const uint16_t current = side.channel->handle;
-        if (event->handle != 0 && current != 0 && event->handle != current) {
+        if (event.handle != 0 && current != 0 && event.handle != current) {
             return;
         }
         side.channel->handle = 0;
         connection->ClearFlags(side.bit);
-        if (event->type == EVENT_DISCONNECTED) {
+        if (event.type == EVENT_DISCONNECTED) {
             SetEvent(side.disconnected);
         }
         // A response wait would otherwise sit out its full 10 s on a channel that is gone;
@@ -95,7 +99,7 @@ void HandleChannelEvent(const ChannelEvent* event, bool isData) {
             return;
         }
         // Queued first, signalled second: a waiter woken by the signal finds the packet.
-        if (side.queue->Append(event->data, event->length)) {
+        if (side.queue->Append(event.data, event.length)) {
             SetEvent(side.received);
         }
         return;

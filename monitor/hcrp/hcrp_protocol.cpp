@@ -105,12 +105,10 @@ int HcrpConnection::CreditRequest() {
     if (WaitResponse(request, sizeof(credit), credit, &length) != HCRP_STATUS_SUCCESS) {
         return 0;
     }
-    // A response without credit bytes grants nothing; one with fewer than four would be read
-    // as a far larger number than the printer meant, so it is refused.
-    if (length != 0 && length != sizeof(credit)) {
+    uint32_t granted = 0;
+    if (!ReadCreditParameter(credit, length, &granted)) {
         return 0;
     }
-    const uint32_t granted = ReadBigEndian32(credit);
     sendCredit = granted > UINT32_MAX - sendCredit ? UINT32_MAX : sendCredit + granted;
     return 1;
 }
@@ -143,14 +141,16 @@ int HcrpConnection::Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t*
     size_t size = BuildGet1284ID(request, transactionId++, 0, controlMtu);
     SendOnChannel(controlChannel.handle, request, static_cast<uint32_t>(size));
     uint16_t answered = 0;
-    if (WaitResponse(request, controlMtu, work, &answered) != HCRP_STATUS_SUCCESS || answered < 2) {
-        // Without the two bytes of its length field the ID cannot be placed at all.
+    uint16_t total = 0;
+    uint16_t answeredOfId = 0;
+    // Without the two bytes of its length field the ID cannot be placed at all.
+    if (WaitResponse(request, controlMtu, work, &answered) != HCRP_STATUS_SUCCESS ||
+        !ReadDeviceIdTotal(work, answered, &total, &answeredOfId)) {
         free(work);
         return 0;
     }
-    const uint16_t total = ReadBigEndian16(work);
     *totalLength = total;
-    uint32_t taken = answered > total ? total : answered;
+    uint32_t taken = answeredOfId;
     if (taken > capacity) {
         if (capacity > 0) {
             memcpy(destination, work, capacity);
