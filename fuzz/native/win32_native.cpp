@@ -62,15 +62,6 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL block) {
     return nullptr;
 }
 
-// The global-memory helper of the port code (ports/port_record.cpp), over GlobalAlloc.
-void* AllocZeroedMemory(size_t bytes) {
-    void* block = GlobalAlloc(GMEM_FIXED, bytes);
-    if (block != nullptr) {
-        memset(block, 0, bytes);
-    }
-    return block;
-}
-
 int WINAPI LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int capacity) {
     const wchar_t* text = id == IDS_MONITOR_NAME       ? L"Bluetooth Monitor"
                           : id == IDS_PORT_DESCRIPTION ? L"Bluetooth Port"
