@@ -18,6 +18,10 @@ enum : uint16_t {
     RESPONSE_MISMATCH = 0x8002,
     RESPONSE_MALFORMED = 0x8003,
     RESPONSE_WAIT_FAILED = 0x8004, // the wait itself failed, or nothing to examine
+    // The same value as the printer's own Generic Failure, and a printer may send any of the
+    // values above as its status too: no 16-bit verdict is out of a printer's reach. The
+    // clash is harmless because every caller treats every status but Success (and Feature
+    // Unsupported for the line status) alike, as failure, and none tells them apart.
     RESPONSE_CHANNEL_CLOSED = 0xFFFF,
 };
 

@@ -9,33 +9,8 @@
 #include <cwchar>
 
 const wchar_t* const QUILL_PORTS_SECTION = L"QuillPorts";
-const wchar_t* const RETRY_TIMEOUT_VALUE = L"TransmissionRetryTimeout";
-
-namespace {
 
 constexpr DWORD ADD_PORT_LEVEL_ANY = 0xFFFFFFFF;
-
-bool NameInPortList(MonitorHandle* monitor, const wchar_t* name) {
-    for (PortRecord* record = monitor->ports; record != nullptr; record = record->next) {
-        if (lstrcmpiW(record->name, name) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
-
-LONG StoreRetryTimeoutText(MonitorHandle* monitor, const wchar_t* text, DWORD size) {
-    if (monitor == nullptr || monitor->monitorInit == nullptr ||
-        monitor->monitorInit->pMonitorReg == nullptr ||
-        monitor->monitorInit->pMonitorReg->fpSetValue == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    MONITORINIT* init = monitor->monitorInit;
-    return init->pMonitorReg->fpSetValue(init->hckRegistryRoot, RETRY_TIMEOUT_VALUE, REG_SZ,
-                                         reinterpret_cast<const BYTE*>(text), size, init->hSpooler);
-}
 
 BOOL WINAPI AddPortEx(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE lpBuffer,
                       LPWSTR /*lpMonitorName*/) {
@@ -69,7 +44,7 @@ BOOL WINAPI AddPortEx(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE lpBuffe
         MonitorLockGuard lock;
         // The spooler was asked without the lock; a port of that name added meanwhile
         // counts as existing too.
-        if (NameInPortList(monitor, portName)) {
+        if (PortNameTaken(monitor, portName)) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }

@@ -4,6 +4,7 @@
 // the spooler's own port list.
 
 #include "common/monitor_handle.h"
+#include "ports/retry_timeout.h"
 
 struct XcvHandle;
 
@@ -47,13 +48,6 @@ BOOL PortExistsInSpooler(LPWSTR serverName, LPCWSTR portName, DWORD* error);
 
 // The "QuillPorts" profile section: one entry per port added by name.
 extern const wchar_t* const QUILL_PORTS_SECTION;
-// The retry time-out setting under the monitor's registry root.
-extern const wchar_t* const RETRY_TIMEOUT_VALUE;
-
-// Stores text (UTF-16, size in bytes with its terminator) as "TransmissionRetryTimeout",
-// REG_SZ, through the MONITORREG functions. Returns the registry status.
-LONG StoreRetryTimeoutText(MonitorHandle* monitor, const wchar_t* text, DWORD size);
-
 // One command of the Xcv channel: (input, input size, output, output size, out: bytes
 // needed, handle) -> Win32 error code.
 typedef DWORD (*XcvCommandHandler)(const BYTE* input, DWORD inputSize, BYTE* output,

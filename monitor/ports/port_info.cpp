@@ -4,14 +4,18 @@
 #include "ports/port_record.h"
 #include "resources/resource_ids.h"
 
-#include <cwchar>
+#include <cstddef>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
-const DWORD PortInfo1Offsets[] = {0, static_cast<DWORD>(-1)};
-const DWORD PortInfo2Offsets[] = {0, 4, 8, static_cast<DWORD>(-1)};
 constexpr DWORD END_OF_OFFSETS = static_cast<DWORD>(-1);
+// Where each entry's string pointers lie, in the order its strings are given.
+const DWORD PortInfo1Offsets[] = {offsetof(PORT_INFO_1W, pName), END_OF_OFFSETS};
+const DWORD PortInfo2Offsets[] = {offsetof(PORT_INFO_2W, pPortName),
+                                  offsetof(PORT_INFO_2W, pMonitorName),
+                                  offsetof(PORT_INFO_2W, pDescription), END_OF_OFFSETS};
 
 // The monitor name and port description from the library's string table.
 struct PortInfoStrings {

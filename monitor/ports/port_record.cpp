@@ -55,6 +55,16 @@ PortRecord* FindPortRecord(PortRecord* first, const wchar_t* name) {
     return nullptr;
 }
 
+bool PortNameTaken(MonitorHandle* monitor, const wchar_t* name) {
+    for (PortRecord* record = monitor->ports; record != nullptr; record = record->next) {
+        // Any letter case: the spooler tells port names apart without regard to it.
+        if (lstrcmpiW(record->name, name) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 namespace {
 
 bool WorkerRunning(const PortRecord* record) {

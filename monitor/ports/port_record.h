@@ -76,6 +76,8 @@ PortRecord* CreatePortRecord(MonitorHandle* monitor, const wchar_t* name);
 // that adds many records keeps the last one instead of walking the list for each.
 PortRecord* CreatePortRecordAfter(MonitorHandle* monitor, PortRecord* last, const wchar_t* name);
 PortRecord* FindPortRecord(PortRecord* first, const wchar_t* name);
+// Whether a listed port has this name in any letter case: a new port may not take it.
+bool PortNameTaken(MonitorHandle* monitor, const wchar_t* name);
 BOOL DeletePortRecord(MonitorHandle* monitor, PortRecord* record);
 BOOL DeletePortRecordByName(MonitorHandle* monitor, const wchar_t* name);
 

@@ -111,11 +111,9 @@ DWORD AddPort(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandl
     PortRecord* record = nullptr;
     {
         MonitorLockGuard lock;
-        for (PortRecord* other = monitor->ports; other != nullptr; other = other->next) {
-            if (lstrcmpiW(other->name, name) == 0) {
-                SetLastError(ERROR_ALREADY_EXISTS);
-                return ERROR_ALREADY_EXISTS;
-            }
+        if (PortNameTaken(monitor, name)) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return ERROR_ALREADY_EXISTS;
         }
         // The record keeps a zero address, zero channel numbers and a zero time-out.
         record = CreatePortRecord(monitor, name);
