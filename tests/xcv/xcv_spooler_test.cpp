@@ -221,21 +221,21 @@ TEST_F(XcvThroughSpooler, AdministrativeCommandsFollowTheDesiredAccess) {
         EXPECT_EQ(ui.needed, 26u);
         EXPECT_STREQ(reinterpret_cast<wchar_t*>(ui.output.data()), L"QUILLDLG.dll");
         XcvResult small = Xcv(handle, L"MonitorUI", nullptr, 25);
-        EXPECT_EQ(small.status, 122u);
+        EXPECT_EQ(small.status, DWORD{ERROR_INSUFFICIENT_BUFFER});
         EXPECT_EQ(small.needed, 26u);
     }
-    EXPECT_EQ(XcvStatus(user, L"AddPort", L"Desk"), 5u);
+    EXPECT_EQ(XcvStatus(user, L"AddPort", L"Desk"), DWORD{ERROR_ACCESS_DENIED});
     EXPECT_FALSE(ProfileHas(L"Desk"));
-    EXPECT_EQ(XcvStatus(user, L"DeletePort", L"Desk"), 5u);
-    EXPECT_EQ(XcvStatus(enumerator, L"AddPort", L"Desk"), 5u);
+    EXPECT_EQ(XcvStatus(user, L"DeletePort", L"Desk"), DWORD{ERROR_ACCESS_DENIED});
+    EXPECT_EQ(XcvStatus(enumerator, L"AddPort", L"Desk"), DWORD{ERROR_ACCESS_DENIED});
     EXPECT_FALSE(ProfileHas(L"Desk"));
     EXPECT_EQ(XcvStatus(admin, L"AddPort", L"Desk"), 0u);
     EXPECT_TRUE(ProfileHas(L"Desk"));
-    EXPECT_EQ(XcvStatus(user, L"DeletePort", L"Desk"), 5u);
+    EXPECT_EQ(XcvStatus(user, L"DeletePort", L"Desk"), DWORD{ERROR_ACCESS_DENIED});
     EXPECT_TRUE(ProfileHas(L"Desk"));
     EXPECT_EQ(XcvStatus(admin, L"DeletePort", L"Desk"), 0u);
     EXPECT_FALSE(ProfileHas(L"Desk"));
-    EXPECT_EQ(XcvStatus(admin, L"monitorui"), 87u);
+    EXPECT_EQ(XcvStatus(admin, L"monitorui"), DWORD{ERROR_INVALID_PARAMETER});
     ClosePrinter(enumerator);
     ClosePrinter(user);
     ClosePrinter(admin);
@@ -253,7 +253,7 @@ TEST_F(XcvThroughSpooler, PortsAddedAndDeletedByCommand) {
     EXPECT_EQ(Dword(exists), 1u) << "the local port monitor's LPT1:, in other letter case";
     exists = Xcv(admin, L"PortExists", L"Desk", 4);
     EXPECT_EQ(Dword(exists), 0u);
-    EXPECT_EQ(Xcv(admin, L"PortExists", L"Desk", 3).status, 122u);
+    EXPECT_EQ(Xcv(admin, L"PortExists", L"Desk", 3).status, DWORD{ERROR_INSUFFICIENT_BUFFER});
 
     EXPECT_EQ(XcvStatus(admin, L"AddPort", L"Desk"), 0u);
     EXPECT_TRUE(ProfileHas(L"Desk"));
@@ -264,9 +264,9 @@ TEST_F(XcvThroughSpooler, PortsAddedAndDeletedByCommand) {
     EXPECT_TRUE(SpoolerHas(L"Desk"));
     EXPECT_FALSE(SpoolerHas(L"Zero Printer")) << "the address already has its port";
     EXPECT_EQ(Dword(Xcv(admin, L"PortExists", L"DESK", 4)), 1u);
-    EXPECT_EQ(XcvStatus(admin, L"AddPort", L"dESK"), 183u);
+    EXPECT_EQ(XcvStatus(admin, L"AddPort", L"dESK"), DWORD{ERROR_ALREADY_EXISTS});
     EXPECT_EQ(XcvStatus(admin, L"PortIsValid", L"Desk"), 0u);
-    EXPECT_NE(XcvStatus(admin, L"PortIsValid", L"Nowhere"), 0u);
+    EXPECT_EQ(XcvStatus(admin, L"PortIsValid", L"Nowhere"), DWORD{ERROR_FILE_NOT_FOUND});
 
     // Any letter case for the list and the profile, the exact name for the device record.
     EXPECT_EQ(XcvStatus(admin, L"DeletePort", L"desk"), 0u);
@@ -278,7 +278,7 @@ TEST_F(XcvThroughSpooler, PortsAddedAndDeletedByCommand) {
     EXPECT_EQ(XcvStatus(admin, L"DeletePort", L"Zero Printer"), 0u);
     EXPECT_EQ(DatabaseSize(), 0u) << "the device record of the port's address is gone";
     EXPECT_FALSE(SpoolerHas(L"Zero Printer"));
-    EXPECT_EQ(XcvStatus(admin, L"DeletePort", L"Zero Printer"), 2u);
+    EXPECT_EQ(XcvStatus(admin, L"DeletePort", L"Zero Printer"), DWORD{ERROR_FILE_NOT_FOUND});
     ClosePrinter(admin);
 }
 
@@ -310,7 +310,7 @@ TEST_F(XcvThroughSpooler, AddPortExWAndDeletePortWReachTheMonitor) {
     EXPECT_EQ(XcvStatus(keep, L"PortIsValid", portName), 0u);
     SetLastError(0);
     EXPECT_FALSE(AddPortExW(nullptr, 1, reinterpret_cast<BYTE*>(&info), monitorName));
-    EXPECT_EQ(GetLastError(), 87u) << "a name the spooler has";
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER}) << "a name the spooler has";
 
     // DeletePortW removes the device record; the next enumeration drops the port. The
     // profile entry stays.
@@ -338,7 +338,8 @@ TEST_F(XcvThroughSpooler, RetryTimeoutLivesInTheMonitorsRegistryKey) {
     EXPECT_EQ(XcvStatus(user, L"ConfigurePortCommandOK", L"abc"), 0u);
     EXPECT_EQ(RegistryRetryText(), L"abc");
     EXPECT_EQ(Dword(Xcv(user, L"GetTransmissionRetryTimeout", nullptr, 4)), 0u);
-    EXPECT_EQ(Xcv(user, L"GetTransmissionRetryTimeout", nullptr, 3).status, 122u);
+    EXPECT_EQ(Xcv(user, L"GetTransmissionRetryTimeout", nullptr, 3).status,
+              DWORD{ERROR_INSUFFICIENT_BUFFER});
     ClosePrinter(user);
     // The setting outlives the loaded monitor.
     HANDLE again = OpenXcv(false);
