@@ -26,19 +26,14 @@
 #include "sim_stack.h"
 #include "spooler_recorder.h"
 #include "support/hcrpdb_writer.h"
+#include "support/stopwatch.h"
 
 namespace {
 
 using namespace jobtest;
 
 double NowMs() {
-    static LARGE_INTEGER frequency = {};
-    if (frequency.QuadPart == 0) {
-        QueryPerformanceFrequency(&frequency);
-    }
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return testsupport::MillisecondsNow();
 }
 
 Monitor2Table* g_table = nullptr;

@@ -16,6 +16,7 @@
 #include "entry/monitor.h"
 #include "ports/port_record.h"
 #include "support/hcrpdb_writer.h"
+#include "support/stopwatch.h"
 
 namespace {
 
@@ -36,13 +37,7 @@ BOOL WINAPI CountingReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got
 }
 
 double Now() {
-    static LARGE_INTEGER frequency = {};
-    if (frequency.QuadPart == 0) {
-        QueryPerformanceFrequency(&frequency);
-    }
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return testsupport::MillisecondsNow();
 }
 
 struct Sample {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "qorlib_control.h"
+#include "command_support.h"
 #include "spooler_host.h"
 #include "support/hcrpdb_writer.h"
 #include "win32_error_names.h"
@@ -89,19 +90,7 @@ std::wstring ProgramDirectory() {
 }
 
 bool StackRunning() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    bool found = false;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
-         more = Process32NextW(snapshot, &entry)) {
-        found = lstrcmpiW(entry.szExeFile, L"Tarnwick.exe") == 0;
-    }
-    CloseHandle(snapshot);
-    return found;
+    return prnlink::StackProcessRunning();
 }
 
 bool RunStackCommand(const std::wstring& arguments, bool wait) {
