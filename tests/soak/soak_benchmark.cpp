@@ -82,12 +82,8 @@ struct Totals {
 };
 Totals g_totals;
 
-std::wstring ProgramDirectory() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path);
-    return text.substr(0, text.find_last_of(L'\\') + 1);
-}
+// The spooler host's own helpers: where the program lies, whether the stack process runs.
+using prnlink::ProgramDirectory;
 
 bool StackRunning() {
     return prnlink::StackProcessRunning();
