@@ -129,6 +129,7 @@ int HcrpConnection::Connect() {
             return 0;
         }
     }
+    CreateEvents();
     if (ConnectPair()) {
         return 1;
     }

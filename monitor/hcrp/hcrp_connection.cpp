@@ -16,14 +16,21 @@ void HcrpConnection::Initialize() {
     InitializeCriticalSection(&exchangeLock);
     controlQueue.InitializeLock();
     dataQueue.InitializeLock();
-    // Automatic reset, not signalled, unnamed. A failed creation leaves the event empty;
-    // waits on it then fail at once.
-    controlReceived = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    controlConnected = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    controlDisconnected = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    dataReceived = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    dataConnected = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    dataDisconnected = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    // The events are made by the first Connect (CreateEvents): enumeration makes a record
+    // for every printer in the device file, and most of them never print in a refresh.
+    controlReceived = controlConnected = controlDisconnected = nullptr;
+    dataReceived = dataConnected = dataDisconnected = nullptr;
+}
+
+void HcrpConnection::CreateEvents() {
+    // Automatic reset, not signalled, unnamed. A failed creation leaves the event empty
+    // (waits on it then fail at once) and is tried again by the next Connect.
+    for (HANDLE* event : {&controlReceived, &controlConnected, &controlDisconnected, &dataReceived,
+                          &dataConnected, &dataDisconnected}) {
+        if (*event == nullptr) {
+            *event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        }
+    }
 }
 
 void HcrpConnection::Release() {

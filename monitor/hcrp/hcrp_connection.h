@@ -57,6 +57,11 @@ struct HcrpConnection {
 
     // Record and queues (receive_queue.cpp, hcrp_connection.cpp).
     void Initialize();
+    // Makes the six events that are not made yet; Connect calls it before it registers a
+    // channel, so the callbacks always find them. Kept apart from Initialize because one
+    // cold enumeration initialises a record per printer in the device file, and an event
+    // costs a call to the system.
+    void CreateEvents();
     // Releases the events, the queue locks and every queued packet (when the port record
     // is freed).
     void Release();

@@ -51,10 +51,23 @@ TEST_F(ConnectionRecord, AFreshPortStartsClosedWithEmptyQueues) {
     EXPECT_EQ(c.controlQueue.tail, nullptr);
 }
 
+// The events are made once, before the first channel is registered, and kept.
 TEST_F(ConnectionRecord, SixDistinctAutoResetEventsNotSignalled) {
     HcrpConnection& c = connection();
-    HANDLE events[6] = {c.controlReceived, c.controlConnected, c.controlDisconnected,
-                        c.dataReceived,    c.dataConnected,    c.dataDisconnected};
+    HANDLE* fields[6] = {&c.controlReceived, &c.controlConnected, &c.controlDisconnected,
+                         &c.dataReceived,    &c.dataConnected,    &c.dataDisconnected};
+    for (HANDLE* field : fields) {
+        EXPECT_EQ(*field, nullptr);
+    }
+    c.CreateEvents();
+    HANDLE events[6];
+    for (int i = 0; i < 6; ++i) {
+        events[i] = *fields[i];
+    }
+    c.CreateEvents();
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(*fields[i], events[i]) << i;
+    }
     for (int i = 0; i < 6; ++i) {
         ASSERT_NE(events[i], nullptr) << i;
         for (int j = 0; j < i; ++j) {
@@ -220,6 +233,7 @@ DWORD WINAPI Toggle(LPVOID parameter) {
 
 TEST_F(ConnectionRecord, PacketsFromManyThreadsArriveOnceAndInEachThreadsOrder) {
     ReceiveQueue& queue = connection().dataQueue;
+    connection().CreateEvents();
     Producer producers[PRODUCERS];
     HANDLE threads[PRODUCERS];
     for (int i = 0; i < PRODUCERS; ++i) {

@@ -141,6 +141,8 @@ std::vector<uint8_t> Response(const std::vector<uint8_t>& request, uint16_t stat
 TestConnection::TestConnection() {
     record = static_cast<HcrpConnection*>(calloc(1, sizeof(HcrpConnection)));
     record->Initialize();
+    // The events a first Connect makes: these tests deliver events without one.
+    record->CreateEvents();
     record->retryTimeoutMs = 45000;
     lastConnection = record;
 }

@@ -241,6 +241,9 @@ TEST_F(Concurrency, JobsDeviceIdsEnumerationAndXcvWhilePrintersMisbehave) {
         swprintf(name, 32, L"00:11:22:33:44:%02x.1", last);
         lanes[i].port = AddPort(name, last);
         ASSERT_NE(lanes[i].port, nullptr);
+        // The events a port's first connection makes and keeps for the port's life, made
+        // here so that the handle count below compares like with like.
+        lanes[i].port->connection.CreateEvents();
         lanes[i].printerName = L"Printer " + std::to_wstring(i);
         spooler_.AddPrinter(lanes[i].printerName, name);
         testsupport::DeviceEntry record = testsupport::MakeEntry(0, std::string(name, name + 19));
