@@ -339,6 +339,15 @@ struct ThreadArguments {
     int only; // -1: the mix
 };
 
+// Where each spooler thread is, for the progress lines: a run that slows down shows as a
+// falling rate, a thread that hangs as one operation that does not end.
+struct ThreadPosition {
+    std::atomic<int> operation{-1};
+    std::atomic<int> printer{-1};
+    std::atomic<DWORD> since{0};
+};
+ThreadPosition g_positions[64];
+
 DWORD WINAPI SpoolerThread(LPVOID parameter) {
     const auto* arguments = static_cast<const ThreadArguments*>(parameter);
     std::mt19937 random(20261209u + static_cast<uint32_t>(arguments->index));
@@ -347,6 +356,10 @@ DWORD WINAPI SpoolerThread(LPVOID parameter) {
         const int operation = arguments->only >= 0 ? arguments->only : pick(random);
         Printer& printer = g_printers[random() % 4];
         const uint32_t jobId = static_cast<uint32_t>(arguments->index * 1000000 + i);
+        ThreadPosition& position = g_positions[arguments->index];
+        position.since = GetTickCount();
+        position.printer = static_cast<int>(&printer - g_printers);
+        position.operation = operation;
         switch (operation) {
         case OP_ENUM_PORTS:
             RunEnumPorts();
@@ -398,24 +411,78 @@ DWORD WINAPI SpoolerThread(LPVOID parameter) {
             break;
         }
         }
+        position.operation = -1;
         std::lock_guard<std::mutex> lock(g_totals.lock);
         g_totals.done[operation]++;
     }
     return 0;
 }
 
-// The mangling printer gets a new mangled response every 200 ms, in turn: a wrong
-// transaction ID, a cut response, a false parameter length, a failure status.
+uint64_t OperationsDone() {
+    std::lock_guard<std::mutex> lock(g_totals.lock);
+    uint64_t done = 0;
+    for (uint64_t count : g_totals.done) {
+        done += count;
+    }
+    return done;
+}
+
+// Every PROGRESS_SECONDS: the operations done and the rate since the last line, and every
+// thread that has been inside one operation for longer than a whole job may take.
+constexpr DWORD kProgressSeconds = 30;
+constexpr DWORD kStuckSeconds = 60;
+struct WatchArguments {
+    int threads;
+    HANDLE stop;
+};
+DWORD WINAPI Watch(LPVOID parameter) {
+    const auto* arguments = static_cast<const WatchArguments*>(parameter);
+    const DWORD started = GetTickCount();
+    uint64_t last = 0;
+    while (WaitForSingleObject(arguments->stop, kProgressSeconds * 1000) == WAIT_TIMEOUT) {
+        const uint64_t done = OperationsDone();
+        std::fprintf(stderr, "  [%4lu s] %llu operations done, %.1f per second lately\n",
+                     static_cast<unsigned long>((GetTickCount() - started) / 1000),
+                     static_cast<unsigned long long>(done),
+                     static_cast<double>(done - last) / kProgressSeconds);
+        last = done;
+        for (int i = 0; i < arguments->threads; ++i) {
+            const int operation = g_positions[i].operation;
+            const DWORD inside = (GetTickCount() - g_positions[i].since) / 1000;
+            if (operation >= 0 && inside >= kStuckSeconds) {
+                std::fprintf(stderr, "    thread %d: %s on \"%s\" for %lu s\n", i,
+                             kOperationNames[operation],
+                             g_printers[g_positions[i].printer].name.c_str(),
+                             static_cast<unsigned long>(inside));
+            }
+        }
+    }
+    return 0;
+}
+
+// The mangling printer gets a mangled response in turn: a wrong transaction ID, a cut
+// response, a false parameter length, a failure status. A fault waits in the printer until
+// a response comes for it to spoil, so the next one is set only once the printer has sent
+// MANGLE_EVERY responses since (duplicates count): set on a clock, they would pile up while
+// the monitor waits out a spoilt answer, until every answer of the printer was spoilt.
+constexpr uint32_t kMangleEvery = 8;
 std::atomic<bool> g_stopMangler{false};
 DWORD WINAPI Mangler(LPVOID) {
     const uint32_t kinds[4] = {
         QORLSIM_FAULT_RESPONSE_WRONG_TRANSACTION, QORLSIM_FAULT_RESPONSE_TOO_SHORT,
         QORLSIM_FAULT_RESPONSE_BAD_PARAM_LENGTH, QORLSIM_FAULT_RESPONSE_STATUS};
     const uint32_t values[4] = {1, 5, 40, 0xFFFF};
-    for (int turn = 0; !g_stopMangler; ++turn) {
+    uint32_t nextAt = 0;
+    for (int turn = 0; !g_stopMangler; Sleep(20)) {
+        QorlSimStats stats = {};
+        if (QorlSim_GetStats(g_printers[3].address, &stats) != 0 ||
+            stats.controlResponses < nextAt) {
+            continue;
+        }
         QorlSimFault fault = {kinds[turn % 4], QORLSIM_CONTROL, values[turn % 4], 1, 0, 0, 0};
         QorlSim_SetFault(g_printers[3].address, &fault);
-        Sleep(200);
+        nextAt = stats.controlResponses + kMangleEvery;
+        ++turn;
     }
     return 0;
 }
@@ -569,6 +636,8 @@ int main(int argc, char** argv) {
     }
     std::printf("\n");
     HANDLE mangler = CreateThread(nullptr, 0, Mangler, nullptr, 0, nullptr);
+    WatchArguments watchArguments = {threads, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE watch = CreateThread(nullptr, 0, Watch, &watchArguments, 0, nullptr);
     const DWORD started = GetTickCount();
     std::vector<ThreadArguments> arguments(threads);
     std::vector<HANDLE> handles;
@@ -581,6 +650,10 @@ int main(int argc, char** argv) {
         CloseHandle(handle);
     }
     const double elapsed = (GetTickCount() - started) / 1000.0;
+    SetEvent(watchArguments.stop);
+    WaitForSingleObject(watch, INFINITE);
+    CloseHandle(watch);
+    CloseHandle(watchArguments.stop);
     g_stopMangler = true;
     WaitForSingleObject(mangler, INFINITE);
     CloseHandle(mangler);
