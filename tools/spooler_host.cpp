@@ -4,8 +4,7 @@
 #include "import_patch.h"
 
 #include <cstring>
-#include <memory>
-#include <vector>
+#include <map>
 
 namespace prnlink {
 
@@ -33,15 +32,15 @@ const Monitor2Table* g_table;
 HANDLE g_monitor;
 std::string g_unbound;
 
-constexpr uint32_t kPrinterMagic = 0x504E4850; // "PHNP"
+// Printers opened by the monitor, by handle value. A handle is a number that is never given
+// out twice, so that a closed handle is told apart from a live one (the monitor relies on
+// ERROR_INVALID_HANDLE for a closed handle) without keeping anything of it after
+// ClosePrinter: a host that prints for days holds only the printers open now.
 struct FakePrinter {
-    uint32_t magic = kPrinterMagic;
-    bool open = true;
     std::wstring name;
 };
-// Handles stay allocated after ClosePrinter so that a closed handle is told apart from a
-// live one (the monitor relies on ERROR_INVALID_HANDLE for a closed handle).
-std::vector<std::unique_ptr<FakePrinter>> g_printers;
+std::map<HANDLE, FakePrinter> g_printers;
+uintptr_t g_lastPrinterHandle = 0x50480000; // "PH", out of the range of the system's handles
 std::wstring g_printerPort;
 SpoolerHostEvents g_events;
 bool g_hasStatus;
@@ -60,12 +59,8 @@ template <typename To, typename From> To FunctionCast(From function) {
 }
 
 FakePrinter* FindOpenPrinter(HANDLE handle) {
-    for (auto& printer : g_printers) {
-        if (printer.get() == handle) {
-            return printer->open ? printer.get() : nullptr;
-        }
-    }
-    return nullptr;
+    auto printer = g_printers.find(handle);
+    return printer != g_printers.end() ? &printer->second : nullptr;
 }
 
 // ---- MONITORREG over the registry ---------------------------------------------------------
@@ -122,10 +117,10 @@ BOOL WINAPI HostOpenPrinterW(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW)
     }
     // There is no real printer: any name opens one that prints to the host's port.
     HostLock lock;
-    auto fake = std::make_unique<FakePrinter>();
-    fake->name = name != nullptr ? name : L"";
-    *printer = fake.get();
-    g_printers.push_back(std::move(fake));
+    g_lastPrinterHandle += 4;
+    HANDLE handle = reinterpret_cast<HANDLE>(g_lastPrinterHandle);
+    g_printers[handle].name = name != nullptr ? name : L"";
+    *printer = handle;
     return TRUE;
 }
 
@@ -219,12 +214,10 @@ BOOL WINAPI HostSetJobW(HANDLE handle, DWORD jobId, DWORD, LPBYTE, DWORD command
 
 BOOL WINAPI HostClosePrinter(HANDLE handle) {
     HostLock lock;
-    FakePrinter* printer = FindOpenPrinter(handle);
-    if (printer == nullptr) {
+    if (g_printers.erase(handle) == 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    printer->open = false;
     return TRUE;
 }
 
@@ -394,11 +387,7 @@ void ForgetPortStatus() {
 
 int OpenPrinterCount() {
     HostLock lock;
-    int count = 0;
-    for (auto& printer : g_printers) {
-        count += printer->open ? 1 : 0;
-    }
-    return count;
+    return static_cast<int>(g_printers.size());
 }
 
 double LinkSendSeconds() {
