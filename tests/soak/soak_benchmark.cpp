@@ -518,10 +518,8 @@ void AddPrinters() {
     QorlSim_SetFault(g_printers[3].address, &twice);
 }
 
-// "Soak ..." entries of the "QuillPorts" profile section: an Xcv "DeletePort" of a port
-// that enumeration has already dropped (ports added by name have no device record) answers
-// ERROR_FILE_NOT_FOUND and leaves its entry, so the benchmark removes them itself, before
-// (from earlier runs) and after.
+// "Soak ..." entries of the "QuillPorts" profile section left by a run that was stopped
+// between its AddPort and its DeletePort: removed before the run and after it.
 void RemoveSoakProfileEntries() {
     std::vector<wchar_t> keys(1 << 20);
     DWORD length = GetProfileStringW(L"QuillPorts", nullptr, L"", keys.data(),

@@ -445,9 +445,12 @@ TEST_F(XcvCommands, DeletePortRemovesTheRecordByNameInAnyCaseAndItsProfileEntry)
     ASSERT_EQ(g_profileWrites.size(), 1u);
     EXPECT_EQ(g_profileWrites[0].key, L"abc");
     EXPECT_TRUE(g_profileWrites[0].deleted);
-    // Not in the list: 2, and nothing else happens.
+    // Not in the list (an added port that enumeration dropped): 2, and its profile entry
+    // goes all the same; no other port is touched.
     EXPECT_EQ(Run(admin, L"DeletePort", std::wstring(L"abc")), DWORD{ERROR_FILE_NOT_FOUND});
-    EXPECT_EQ(g_profileWrites.size(), 1u);
+    ASSERT_EQ(g_profileWrites.size(), 2u);
+    EXPECT_EQ(g_profileWrites[1].key, L"abc");
+    EXPECT_TRUE(g_profileWrites[1].deleted);
     EXPECT_EQ(PortCount(), 1u);
 }
 
