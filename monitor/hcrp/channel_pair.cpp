@@ -90,7 +90,7 @@ void HandleChannelEvent(const ChannelEvent* record, bool isData) {
         // A response wait would otherwise sit out its full 10 s on a channel that is gone;
         // woken, it finds the channel closed.
         if (!side.isData) {
-            SetEvent(connection->controlReceived);
+            connection->SignalControlReceived();
         }
         return;
     }
@@ -100,7 +100,11 @@ void HandleChannelEvent(const ChannelEvent* record, bool isData) {
         }
         // Queued first, signalled second: a waiter woken by the signal finds the packet.
         if (side.queue->Append(event.data, event.length)) {
-            SetEvent(side.received);
+            if (side.isData) {
+                SetEvent(side.received);
+            } else {
+                connection->SignalControlReceived();
+            }
         }
         return;
     default:

@@ -5,6 +5,40 @@
 #include <cstring>
 #include <initializer_list>
 
+namespace {
+
+typedef BOOL(WINAPI* WaitOnAddressFn)(volatile VOID* address, PVOID compare, SIZE_T size,
+                                      DWORD timeoutMs);
+typedef VOID(WINAPI* WakeByAddressFn)(PVOID address);
+
+// The system's waits on an address, looked up by name: the monitor also runs on systems
+// that have none (they came with Windows 8), and there it keeps to the event.
+struct AddressWait {
+    WaitOnAddressFn wait;
+    WakeByAddressFn wakeAll;
+};
+
+template <typename To> To FindSystemFunction(HMODULE module, const char* name) {
+    return module != nullptr
+               ? reinterpret_cast<To>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+               : nullptr;
+}
+
+const AddressWait& SystemAddressWait() {
+    static const AddressWait found = [] {
+        HMODULE module = GetModuleHandleW(L"kernelbase.dll");
+        AddressWait calls = {FindSystemFunction<WaitOnAddressFn>(module, "WaitOnAddress"),
+                             FindSystemFunction<WakeByAddressFn>(module, "WakeByAddressAll")};
+        if (calls.wait == nullptr || calls.wakeAll == nullptr) {
+            calls = {nullptr, nullptr};
+        }
+        return calls;
+    }();
+    return found;
+}
+
+} // namespace
+
 void HcrpConnection::Initialize() {
     transactionId = 0;
     sendCredit = 0;
@@ -13,6 +47,7 @@ void HcrpConnection::Initialize() {
     dataPieceLimit = DATA_PIECE_LIMIT_INITIAL;
     memset(deviceAddress, 0, sizeof(deviceAddress));
     stackHold = 0;
+    controlSignals = 0;
     InitializeCriticalSection(&exchangeLock);
     controlQueue.InitializeLock();
     dataQueue.InitializeLock();
@@ -66,4 +101,25 @@ void HcrpConnection::LockExchanges() {
 
 void HcrpConnection::UnlockExchanges() {
     LeaveCriticalSection(&exchangeLock);
+}
+
+void HcrpConnection::SignalControlReceived() {
+    InterlockedIncrement(&controlSignals);
+    const AddressWait& address = SystemAddressWait();
+    if (address.wakeAll != nullptr) {
+        address.wakeAll(const_cast<LONG*>(&controlSignals));
+    }
+    SetEvent(controlReceived);
+}
+
+DWORD HcrpConnection::WaitControlSignal(LONG seen, DWORD timeoutMs) {
+    const AddressWait& address = SystemAddressWait();
+    // A record without its event fails its waits at once, whichever way it waits.
+    if (address.wait == nullptr || controlReceived == nullptr) {
+        return WaitForSingleObject(controlReceived, timeoutMs);
+    }
+    if (address.wait(&controlSignals, &seen, sizeof(seen), timeoutMs)) {
+        return WAIT_OBJECT_0;
+    }
+    return GetLastError() == ERROR_TIMEOUT ? static_cast<DWORD>(WAIT_TIMEOUT) : WAIT_FAILED;
 }

@@ -54,6 +54,10 @@ struct HcrpConnection {
     // StackBinding::Acquire, 0 when none), so that the library stays loaded while channels
     // are open or being opened.
     uint32_t stackHold;
+    // Counts the signals of controlReceived (see SignalControlReceived): a response wait
+    // sleeps on this word where the system can wake a thread by its address, which under
+    // Wine takes no server round trip, so it wakes in tens of microseconds, not hundreds.
+    volatile LONG controlSignals;
 
     // Record and queues (receive_queue.cpp, hcrp_connection.cpp).
     void Initialize();
@@ -70,6 +74,14 @@ struct HcrpConnection {
     void ClearFlags(uint32_t bits);
     void LockExchanges();
     void UnlockExchanges();
+    // Announces a control packet queued or the control channel gone: counts controlSignals,
+    // wakes a thread waiting on it and signals controlReceived.
+    void SignalControlReceived();
+    // Waits until controlSignals differs from `seen` (the value read before the caller last
+    // looked at the queue and the channel) or `timeoutMs` have passed. Returns WAIT_OBJECT_0,
+    // WAIT_TIMEOUT or WAIT_FAILED. Where the system cannot wait on an address (before
+    // Windows 8) it waits on controlReceived instead.
+    DWORD WaitControlSignal(LONG seen, DWORD timeoutMs);
 
     // Channel pair (channel_pair.cpp).
     // Connect and Disconnect run with exchangeLock held by the caller.

@@ -53,10 +53,16 @@ uint16_t HcrpConnection::WaitResponse(const uint8_t* request, uint32_t capacity,
     uint16_t strayVerdict = RESPONSE_TIMEOUT;
     const DWORD start = GetTickCount();
     for (;;) {
-        const DWORD elapsed = GetTickCount() - start;
-        const DWORD remaining =
-            elapsed >= CONTROL_RESPONSE_TIMEOUT_MS ? 0 : CONTROL_RESPONSE_TIMEOUT_MS - elapsed;
-        const DWORD outcome = WaitForSingleObject(controlReceived, remaining);
+        // Read before the queue is looked at: a packet queued after that look changes the
+        // count, so the wait cannot sleep through its signal.
+        const LONG seen = controlSignals;
+        DWORD outcome = WAIT_OBJECT_0;
+        if (controlQueue.Peek() == nullptr) {
+            const DWORD elapsed = GetTickCount() - start;
+            const DWORD remaining =
+                elapsed >= CONTROL_RESPONSE_TIMEOUT_MS ? 0 : CONTROL_RESPONSE_TIMEOUT_MS - elapsed;
+            outcome = WaitControlSignal(seen, remaining);
+        }
         if ((channelFlags & CONTROL_OPEN) == 0) {
             return RESPONSE_CHANNEL_CLOSED;
         }

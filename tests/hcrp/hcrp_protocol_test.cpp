@@ -168,7 +168,7 @@ TEST_F(HcrpProtocol, ClosedChannelIsReportedBeforeAnythingElse) {
 
 TEST_F(HcrpProtocol, SignalWithoutPacketKeepsWaiting) {
     const Bytes request = {0x00, 0x05, 0x00, 0x01, 0x00, 0x00};
-    SetEvent(connection->controlReceived);
+    connection->SignalControlReceived();
     std::thread printer([&] {
         Sleep(100);
         DeliverControl(connection.record, Response(request, HCRP_STATUS_SUCCESS, {0x10}));

@@ -73,6 +73,7 @@ QorlSendDataFn g_realSendData = nullptr;
 QorlRegisterFn g_realRegister = nullptr;
 QorlConnectFn g_realConnect = nullptr;
 QorlDisconnectFn g_realDisconnect = nullptr;
+BOOL(WINAPI* g_realWaitOnAddress)(volatile VOID*, PVOID, SIZE_T, DWORD) = nullptr;
 ProcessSnapshotApi g_realSnapshot;
 VOID(WINAPI* g_realDebugString)(LPCSTR) = nullptr;
 FARPROC(WINAPI* g_realGetProcAddress)(HMODULE, LPCSTR) = nullptr;
@@ -144,6 +145,18 @@ VOID WINAPI TimedDebugString(LPCSTR text) {
     });
 }
 
+// A response wait on the connection's signal count, where the system has one.
+BOOL WINAPI TimedWaitOnAddress(volatile VOID* address, PVOID compare, SIZE_T size, DWORD timeout) {
+    const bool counted =
+        g_timing && g_port != nullptr && address == &g_port->connection.controlSignals;
+    int64_t before = counted ? Ticks() : 0;
+    BOOL result = g_realWaitOnAddress(address, compare, size, timeout);
+    if (counted) {
+        g_counters.waitTicks += Ticks() - before;
+    }
+    return result;
+}
+
 template <typename T> FARPROC Substitute(FARPROC real, T* keep, T replacement) {
     *keep = reinterpret_cast<T>(reinterpret_cast<void*>(real));
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(replacement));
@@ -165,6 +178,9 @@ FARPROC WINAPI TimedGetProcAddress(HMODULE module, LPCSTR name) {
     }
     if (std::strcmp(name, "QORL_Disconnect") == 0) {
         return Substitute(real, &g_realDisconnect, &TimedDisconnect);
+    }
+    if (std::strcmp(name, "WaitOnAddress") == 0) {
+        return Substitute(real, &g_realWaitOnAddress, &TimedWaitOnAddress);
     }
     return real;
 }
