@@ -32,6 +32,7 @@
 #include "ports/port_record.h"
 #include "sim_stack.h"
 #include "spooler_recorder.h"
+#include "support/handle_count.h"
 
 namespace {
 
@@ -389,38 +390,8 @@ void PrintCpuPerMiB() {
     }
 }
 
-// Bytes in use in every heap of the process.
-uint64_t HeapBytesInUse() {
-    HANDLE heaps[64];
-    DWORD count = GetProcessHeaps(64, heaps);
-    uint64_t total = 0;
-    for (DWORD i = 0; i < count && i < 64; ++i) {
-        if (!HeapLock(heaps[i])) {
-            continue;
-        }
-        PROCESS_HEAP_ENTRY entry = {};
-        while (HeapWalk(heaps[i], &entry)) {
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
-                total += entry.cbData;
-            }
-        }
-        HeapUnlock(heaps[i]);
-    }
-    return total;
-}
-
-// Open handles, found by asking for each value's flags (Wine's GetProcessHandleCount
-// answers 0). Handle values are multiples of 4.
-DWORD HandleCount() {
-    DWORD count = 0;
-    for (uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            ++count;
-        }
-    }
-    return count;
-}
+// Handle values below 0x10000 are probed.
+constexpr size_t kHandleSlots = 0x10000 / 4 - 1;
 
 void PrintSteadyState(int jobs) {
     std::vector<uint8_t> data = jobtest::JobBytes(64 * 1024, 3);
@@ -433,15 +404,15 @@ void PrintSteadyState(int jobs) {
     // One job first: what the first job sets up once (the binding's look-ups, the spooler
     // stand-in's tables) is not counted as growth.
     job();
-    const DWORD handlesBefore = HandleCount();
-    const uint64_t heapBefore = HeapBytesInUse();
+    const DWORD handlesBefore = static_cast<DWORD>(testsupport::CountOpenHandles(kHandleSlots));
+    const uint64_t heapBefore = testsupport::HeapBytesInUse();
     int failed = 0;
     for (int i = 0; i < jobs; ++i) {
         failed += job() ? 0 : 1;
     }
     QorlSim_Reset();
-    const DWORD handlesAfter = HandleCount();
-    const uint64_t heapAfter = HeapBytesInUse();
+    const DWORD handlesAfter = static_cast<DWORD>(testsupport::CountOpenHandles(kHandleSlots));
+    const uint64_t heapAfter = testsupport::HeapBytesInUse();
     printf("\n| %d jobs of 64 KiB in a row | before | after | change |\n", jobs);
     printf("|---|---:|---:|---:|\n");
     printf("| handles | %lu | %lu | %+ld |\n", handlesBefore, handlesAfter,

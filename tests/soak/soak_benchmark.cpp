@@ -28,6 +28,7 @@
 #include "qorlib_control.h"
 #include "command_support.h"
 #include "spooler_host.h"
+#include "support/handle_count.h"
 #include "support/hcrpdb_writer.h"
 #include "win32_error_names.h"
 
@@ -36,6 +37,7 @@ namespace {
 constexpr DWORD kQueryDeviceId = 0x16000C; // IOCTL_PAR_QUERY_DEVICE_ID
 constexpr DWORD kPiece = 4096;             // what the spooler hands a monitor per WritePort
 const wchar_t kXcvObject[] = L",XcvMonitor Prnlink";
+constexpr size_t kHandleSlots = 0x20000 / 4 - 1; // handle values below 0x20000
 
 enum Operation {
     OP_ENUM_PORTS,
@@ -104,38 +106,6 @@ bool RunStackCommand(const std::wstring& arguments, bool wait) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
-}
-
-size_t HeapBytesInUse() {
-    HANDLE heaps[64];
-    DWORD count = GetProcessHeaps(64, heaps);
-    size_t total = 0;
-    for (DWORD i = 0; i < count && i < 64; ++i) {
-        if (!HeapLock(heaps[i])) {
-            continue;
-        }
-        PROCESS_HEAP_ENTRY entry = {};
-        while (HeapWalk(heaps[i], &entry)) {
-            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) {
-                total += entry.cbData;
-            }
-        }
-        HeapUnlock(heaps[i]);
-    }
-    return total;
-}
-
-// Open handles of this process, counted by asking for each handle value's information
-// (Wine's GetProcessHandleCount answers 0).
-DWORD HandleCount() {
-    DWORD count = 0;
-    DWORD flags = 0;
-    for (uintptr_t value = 4; value < 0x20000; value += 4) {
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            ++count;
-        }
-    }
-    return count;
 }
 
 const Monitor2Table* Table() {
@@ -625,8 +595,8 @@ int main(int argc, char** argv) {
     // monitor's and the host's.
     QorlSim_Reset();
     AddPrinters();
-    const DWORD handlesAtStart = HandleCount();
-    const size_t heapAtStart = HeapBytesInUse();
+    const DWORD handlesAtStart = static_cast<DWORD>(testsupport::CountOpenHandles(kHandleSlots));
+    const size_t heapAtStart = testsupport::HeapBytesInUse();
 
     std::printf("soak: %d spooler threads x %d operations; printers:", threads, operations);
     for (const Printer& printer : g_printers) {
@@ -661,8 +631,8 @@ int main(int argc, char** argv) {
     QorlSim_WaitIdle(2000);
     QorlSim_Reset();
     AddPrinters();
-    const DWORD handlesAtEnd = HandleCount();
-    const size_t heapAtEnd = HeapBytesInUse();
+    const DWORD handlesAtEnd = static_cast<DWORD>(testsupport::CountOpenHandles(kHandleSlots));
+    const size_t heapAtEnd = testsupport::HeapBytesInUse();
 
     uint64_t done = 0;
     for (uint64_t count : g_totals.done) {

@@ -17,4 +17,23 @@ size_t CountOpenHandles(size_t probe) {
     return open;
 }
 
+size_t HeapBytesInUse() {
+    HANDLE heaps[64];
+    const DWORD count = GetProcessHeaps(64, heaps);
+    size_t total = 0;
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        if (!HeapLock(heaps[i])) {
+            continue;
+        }
+        PROCESS_HEAP_ENTRY entry = {};
+        while (HeapWalk(heaps[i], &entry)) {
+            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) {
+                total += entry.cbData;
+            }
+        }
+        HeapUnlock(heaps[i]);
+    }
+    return total;
+}
+
 } // namespace testsupport

@@ -1,6 +1,7 @@
 #pragma once
-// How many handles the process has open, for checks that a run leaks none. Wine's
-// GetProcessHandleCount answers 0, so the handle table is probed instead.
+// How many handles the process has open and how many heap bytes it uses, for checks and
+// benchmarks that a run leaks none. Wine's GetProcessHandleCount answers 0, so the handle
+// table is probed instead.
 
 #include <cstddef>
 
@@ -8,5 +9,8 @@ namespace testsupport {
 
 // The number of valid handle values among the first `probe` slots of the handle table.
 size_t CountOpenHandles(size_t probe = 16384);
+
+// Bytes in busy blocks of every heap of the process.
+size_t HeapBytesInUse();
 
 } // namespace testsupport
