@@ -3,6 +3,8 @@
 // spooler, the layouts of the function tables, the process-wide handles and the one
 // process-wide lock. It includes nothing of the monitor's own.
 
+#include <cstddef>
+
 #include <windows.h>
 #include <winspool.h>
 // The SDK header declares the two initialisation entries with its own table types; ours
@@ -59,9 +61,13 @@ struct Monitor2Table {
     VOID(WINAPI* pfnShutdown)(HANDLE);
     void* pfnSendRecvBidiDataFromPort;
 };
-static_assert(sizeof(Monitor2Table) == 80, "MONITOR2 with SendRecvBidiDataFromPort is 80 bytes");
-constexpr DWORD MONITOR2_SIZE = 80;
-constexpr DWORD MONITOR2_SIZE_WINDOWS_2000 = 76;
+// The whole table (80 bytes on i686, 160 on x64), and the table a Windows 2000 spooler knows,
+// which ends after Shutdown (76 and 152).
+constexpr DWORD MONITOR2_SIZE = sizeof(Monitor2Table);
+constexpr DWORD MONITOR2_SIZE_WINDOWS_2000 = offsetof(Monitor2Table, pfnSendRecvBidiDataFromPort);
+static_assert(MONITOR2_SIZE == 20 * sizeof(void*), "MONITOR2: cbSize and nineteen slots");
+static_assert(MONITOR2_SIZE_WINDOWS_2000 == MONITOR2_SIZE - sizeof(void*),
+              "Windows 2000 sees no SendRecvBidiDataFromPort slot");
 
 // The legacy MONITOR table that InitializeMonitorEx fills: fourteen slots, 8-bit strings.
 struct LegacyMonitorTable {
@@ -81,7 +87,8 @@ struct LegacyMonitorTable {
     (HANDLE, DWORD, LPSTR, LPSTR, DWORD, LPSTR, DWORD, LPDWORD);
     BOOL(WINAPI* pfnSetPortTimeOuts)(HANDLE, LPCOMMTIMEOUTS, DWORD);
 };
-static_assert(sizeof(LegacyMonitorTable) == 56, "legacy MONITOR has fourteen slots");
+static_assert(sizeof(LegacyMonitorTable) == 14 * sizeof(void*),
+              "legacy MONITOR has fourteen slots: 56 bytes on i686, 112 on x64");
 
 // Process-wide state.
 extern HINSTANCE g_moduleHandle;

@@ -4,13 +4,22 @@
 
 #include "hcrp/stack_binding.h"
 
+#include <cstddef>
 #include <cstring>
 
 // With UNICODE the snapshot names map to the UTF-16 entry; the binding uses the 8-bit one.
 #undef Process32First
 #undef Process32Next
 
-static_assert(sizeof(tagPROCESSENTRY32) == 296, "the 8-bit process entry is 296 bytes");
+// The 8-bit process entry holds a pointer-sized field, so its size and the offset of the
+// executable name differ by architecture; Process32First refuses any other dwSize.
+#ifdef _WIN64
+static_assert(sizeof(tagPROCESSENTRY32) == 304, "the 8-bit process entry is 304 bytes on x64");
+static_assert(offsetof(tagPROCESSENTRY32, szExeFile) == 44, "the executable name at 44 on x64");
+#else
+static_assert(sizeof(tagPROCESSENTRY32) == 296, "the 8-bit process entry is 296 bytes on i686");
+static_assert(offsetof(tagPROCESSENTRY32, szExeFile) == 36, "the executable name at 36 on i686");
+#endif
 
 ProcessSnapshotApi g_processSnapshotApi = {CreateToolhelp32Snapshot, Process32First, Process32Next,
                                            CloseHandle};
@@ -23,8 +32,8 @@ const wchar_t kInstallKey[] = L"SOFTWARE\\Corvane Corporation\\Orvendel\\1.0";
 const wchar_t kInstallValue[] = L"InstallDir";
 const char kLibraryName[] = "QORLIB.DLL";
 const char kStackProcess[] = "Tarnwick.exe";
-// The snapshot entry ends before the executable name at this size.
-const DWORD kEntryWithoutName = 36;
+// The snapshot entry ends before the executable name at this size (36 on i686, 44 on x64).
+const DWORD kEntryWithoutName = offsetof(tagPROCESSENTRY32, szExeFile);
 
 struct EntryPoint {
     const char* exportName;

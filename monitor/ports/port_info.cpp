@@ -35,14 +35,17 @@ struct PortInfoStrings {
 } // namespace
 
 DWORD GetPortInfoSize(PortRecord* record, DWORD level) {
-    size_t nameLength = wcslen(record->name);
+    // The fixed entry (4 or 20 bytes on i686, 8 or 32 on x64) and each string with its
+    // terminator.
+    const size_t nameBytes = sizeof(wchar_t) * (wcslen(record->name) + 1);
     if (level == 1) {
-        return static_cast<DWORD>(2 * nameLength + 6);
+        return static_cast<DWORD>(sizeof(PORT_INFO_1W) + nameBytes);
     }
     if (level == 2) {
         PortInfoStrings strings;
-        return static_cast<DWORD>(
-            2 * (nameLength + wcslen(strings.monitorName) + wcslen(strings.description)) + 26);
+        return static_cast<DWORD>(sizeof(PORT_INFO_2W) + nameBytes +
+                                  sizeof(wchar_t) * (wcslen(strings.monitorName) + 1) +
+                                  sizeof(wchar_t) * (wcslen(strings.description) + 1));
     }
     return 0;
 }

@@ -4,11 +4,12 @@
 # file can be copied into System32 as it is; and the C runtime's start-up code as the entry
 # point, so that global objects are constructed at load and destroyed at unload before
 # DllEntryPoint runs for each reason.
-# Usage: check_dll_image.sh OBJDUMP NM PRNLINK.DLL
+# Usage: check_dll_image.sh OBJDUMP NM PRNLINK.DLL ARCH (i686 or x64)
 set -eu
 objdump="$1"
 nm="$2"
 dll="$3"
+arch="$4"
 failed=0
 fail() {
     echo "FAIL: $*"
@@ -16,6 +17,15 @@ fail() {
 }
 
 dump=$("$objdump" -p "$dll")
+
+# The machine a spooler of that architecture loads.
+case "$arch" in
+x64) format=pei-x86-64 ;;
+i686) format=pei-i386 ;;
+*) format="unknown architecture $arch" ;;
+esac
+"$objdump" -f "$dll" | grep -q "file format $format\$" ||
+    fail "not a $arch image: $("$objdump" -f "$dll" | sed -n 's/.*file format //p')"
 
 exports=$(printf '%s\n' "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
     sed -n 's/^[[:space:]]*\[ *[0-9]*\][[:space:]]*//p' | sort | tr '\n' ' ')
@@ -36,8 +46,10 @@ done
 
 base=$(printf '%s\n' "$dump" | sed -n 's/^ImageBase[[:space:]]*//p')
 entry=$(printf '%s\n' "$dump" | sed -n 's/^AddressOfEntryPoint[[:space:]]*//p')
-address=$(printf '%08x' $((0x$base + 0x$entry)))
-symbols=$("$nm" "$dll" | awk -v a="$address" '$1 == a { print $3 }' | tr '\n' ' ')
+address=$(printf '%x' $((0x$base + 0x$entry)))
+# nm writes addresses 8 or 16 digits wide: compare them without their leading zeros.
+symbols=$("$nm" "$dll" | awk -v a="$address" '{ n = $1; sub(/^0+/, "", n) } n == a { print $3 }' |
+    tr '\n' ' ')
 case "$symbols" in
 *DllMainCRTStartup*) ;;
 *) fail "entry point $address is '$symbols', not the C runtime's DllMainCRTStartup" ;;

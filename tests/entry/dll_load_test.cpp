@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/table_sizes.h"
+
 #include <windows.h>
 #include <winspool.h>
 #include <winsplp.h>
@@ -57,10 +59,10 @@ TEST(PrnlinkDll, LoadsInitialisesShutsDownAndUnloadsRepeatedly) {
         HANDLE monitor;
         Monitor2Prefix* table = InitializeLoaded(module, &init, &monitor);
         ASSERT_NE(table, nullptr);
-        EXPECT_EQ(table->cbSize, 80u);
+        EXPECT_EQ(table->cbSize, testsupport::MONITOR2_FULL_BYTES);
         ASSERT_NE(monitor, nullptr);
         ASSERT_NE(init.pMonitorReg, nullptr);
-        EXPECT_EQ(init.pMonitorReg->cbSize, 44u);
+        EXPECT_EQ(init.pMonitorReg->cbSize, testsupport::MONITORREG_BYTES);
         ASSERT_NE(table->pfnShutdown, nullptr);
         table->pfnShutdown(monitor);
 

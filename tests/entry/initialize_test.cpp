@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/table_sizes.h"
+
 #include "entry/legacy_adapters.h"
 #include "entry/monitor.h"
 #include "entry/registry_shim.h"
@@ -60,11 +62,11 @@ TEST(InitializePrintMonitor2, InstallsTheShimAndReturnsTheFullTable) {
     HANDLE handle = nullptr;
     Monitor2Table* table = InitializePrintMonitor2(&init, &handle);
     ASSERT_EQ(table, &g_monitor2Table);
-    EXPECT_EQ(table->cbSize, 80u);
+    EXPECT_EQ(table->cbSize, testsupport::MONITOR2_FULL_BYTES);
     // The shim replaces the spooler's registry functions; the spooler handle is dropped.
     ASSERT_NE(init.pMonitorReg, &g_spoolerRegistry);
     ASSERT_NE(init.pMonitorReg, nullptr);
-    EXPECT_EQ(init.pMonitorReg->cbSize, 44u);
+    EXPECT_EQ(init.pMonitorReg->cbSize, testsupport::MONITORREG_BYTES);
     EXPECT_EQ(init.pMonitorReg->fpQueryValue, ShimQueryValue);
     EXPECT_EQ(init.hSpooler, nullptr);
     auto* monitor = static_cast<MonitorHandle*>(handle);
@@ -155,7 +157,7 @@ TEST(InitializeMonitorEx, FillsTheLegacyTableOverAShimAndTheRegistryRoot) {
     EXPECT_TRUE(init->bLocal);
     EXPECT_EQ(init->hSpooler, nullptr);
     ASSERT_NE(init->pMonitorReg, nullptr);
-    EXPECT_EQ(init->pMonitorReg->cbSize, 44u);
+    EXPECT_EQ(init->pMonitorReg->cbSize, testsupport::MONITORREG_BYTES);
     const wchar_t text[] = L"45";
     ASSERT_EQ(init->pMonitorReg->fpSetValue(init->hckRegistryRoot, L"TransmissionRetryTimeout",
                                             REG_SZ, reinterpret_cast<const BYTE*>(text),

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/table_sizes.h"
+
 #include "entry/registry_shim.h"
 
 #include <cstring>
@@ -80,7 +82,7 @@ std::vector<BYTE> Bytes(const char* text, size_t size) {
 } // namespace
 
 TEST_F(RegistryShim, IsAFreshTableOfTenOperations) {
-    EXPECT_EQ(shim_->cbSize, 44u);
+    EXPECT_EQ(shim_->cbSize, testsupport::MONITORREG_BYTES);
     MONITORREG* other = CreateRegistryShim();
     ASSERT_NE(other, nullptr);
     EXPECT_NE(other, shim_);

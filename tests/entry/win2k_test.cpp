@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/table_sizes.h"
+
 #include "entry/monitor.h"
 #include "entry/registry_shim.h"
 
@@ -24,8 +26,9 @@ TEST(Windows2000, TheSpoolersRegistryFunctionsStayAndTheTableEndsAtShutdown) {
     HANDLE handle = nullptr;
     Monitor2Table* table = InitializePrintMonitor2(&init, &handle);
     ASSERT_NE(table, nullptr);
-    EXPECT_EQ(table->cbSize, 76u);
-    EXPECT_EQ(offsetof(Monitor2Table, pfnSendRecvBidiDataFromPort), 76u);
+    EXPECT_EQ(table->cbSize, testsupport::MONITOR2_WINDOWS_2000_BYTES);
+    EXPECT_EQ(offsetof(Monitor2Table, pfnSendRecvBidiDataFromPort),
+              testsupport::MONITOR2_WINDOWS_2000_BYTES);
     EXPECT_EQ(table->pfnShutdown, Shutdown);
     EXPECT_EQ(init.pMonitorReg, &g_spoolerRegistry);
     EXPECT_EQ(init.hSpooler, SPOOLER_HANDLE);
@@ -47,11 +50,11 @@ TEST(Windows2000, TheLegacyEntryKeepsItsOwnShim) {
     char root[sizeof(rootName)];
     memcpy(root, rootName, sizeof(root));
     ASSERT_TRUE(InitializeMonitorEx(root, &legacy));
-    EXPECT_EQ(g_monitor2Table.cbSize, 76u);
+    EXPECT_EQ(g_monitor2Table.cbSize, testsupport::MONITOR2_WINDOWS_2000_BYTES);
     ASSERT_NE(g_monitorHandle, nullptr);
     MONITORINIT* init = g_monitorHandle->monitorInit;
     ASSERT_NE(init->pMonitorReg, nullptr);
-    EXPECT_EQ(init->pMonitorReg->cbSize, 44u);
+    EXPECT_EQ(init->pMonitorReg->cbSize, testsupport::MONITORREG_BYTES);
     EXPECT_EQ(init->pMonitorReg->fpSetValue, ShimSetValue);
     Shutdown(g_monitorHandle);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, rootName);

@@ -25,7 +25,7 @@ const char SOURCE_TOO_LONG[] = "Prnlink.dll path is too long, abort update.";
 const DWORD EXIT_ABORTED = 0xFFFFFFFF; // -1 as a process exit code
 
 struct MessageBoxCall {
-    DWORD owner = 0;
+    uintptr_t owner = 0;
     std::string text;
     std::string caption;
     DWORD style = 0;
@@ -44,13 +44,13 @@ std::string ThisDirectory() {
     return directory.substr(0, directory.find_last_of('\\'));
 }
 
-bool ReadRemote(HANDLE process, DWORD address, void* out, SIZE_T size) {
+bool ReadRemote(HANDLE process, uintptr_t address, void* out, SIZE_T size) {
     SIZE_T done = 0;
     return ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), out, size, &done) &&
            done == size;
 }
 
-std::string ReadRemoteString(HANDLE process, DWORD address) {
+std::string ReadRemoteString(HANDLE process, uintptr_t address) {
     std::string text;
     char c;
     while (text.size() < 4096 && ReadRemote(process, address + text.size(), &c, 1) && c != 0) {
@@ -60,9 +60,9 @@ std::string ReadRemoteString(HANDLE process, DWORD address) {
 }
 
 // The name in the export directory of a module mapped at base in the debuggee.
-std::string RemoteModuleName(HANDLE process, DWORD base) {
+std::string RemoteModuleName(HANDLE process, uintptr_t base) {
     IMAGE_DOS_HEADER dos;
-    IMAGE_NT_HEADERS32 nt;
+    IMAGE_NT_HEADERS nt; // the debuggee is of this program's architecture
     IMAGE_EXPORT_DIRECTORY exports;
     if (!ReadRemote(process, base, &dos, sizeof dos) ||
         !ReadRemote(process, base + dos.e_lfanew, &nt, sizeof nt)) {
@@ -77,13 +77,59 @@ std::string RemoteModuleName(HANDLE process, DWORD base) {
     return ReadRemoteString(process, base + exports.Name);
 }
 
+// A MessageBoxA call stopped at its first instruction: where it returns to and its four
+// arguments, as the architecture's calling convention passes them.
+struct MessageBoxFrame {
+    uintptr_t returnAddress = 0;
+    uintptr_t owner = 0;
+    uintptr_t text = 0;
+    uintptr_t caption = 0;
+    uintptr_t style = 0;
+};
+
+bool ReadMessageBoxFrame(HANDLE process, const CONTEXT& context, MessageBoxFrame* frame) {
+#ifdef _WIN64
+    // The return address on the stack, the arguments in RCX, RDX, R8 and R9.
+    frame->owner = context.Rcx;
+    frame->text = context.Rdx;
+    frame->caption = context.R8;
+    frame->style = context.R9;
+    return ReadRemote(process, context.Rsp, &frame->returnAddress, sizeof frame->returnAddress);
+#else
+    DWORD slots[5]; // return address, hWnd, lpText, lpCaption, uType
+    if (!ReadRemote(process, context.Esp, slots, sizeof slots)) {
+        return false;
+    }
+    frame->returnAddress = slots[0];
+    frame->owner = slots[1];
+    frame->text = slots[2];
+    frame->caption = slots[3];
+    frame->style = slots[4];
+    return true;
+#endif
+}
+
+// Returns `result` to the caller as MessageBoxA itself would.
+void ReturnFromMessageBox(const MessageBoxFrame& frame, DWORD result, CONTEXT* context) {
+#ifdef _WIN64
+    context->Rip = frame.returnAddress;
+    context->Rsp += sizeof(uintptr_t);
+    context->Rax = result;
+#else
+    context->Eip = frame.returnAddress;
+    context->Esp += 5 * sizeof(DWORD); // stdcall: the callee pops its four arguments
+    context->Eax = result;
+#endif
+}
+
 // Starts Swapwell.exe in currentDirectory under this process as its debugger and runs it to
 // its end, answering each MessageBoxA call in place of the user.
 Outcome RunSwapwell(const std::string& currentDirectory) {
     Outcome run;
     HMODULE user32 = LoadLibraryA("user32.dll");
-    const DWORD messageBoxOffset = reinterpret_cast<DWORD>(GetProcAddress(user32, "MessageBoxA")) -
-                                   reinterpret_cast<DWORD>(user32);
+    const uintptr_t messageBoxOffset =
+        reinterpret_cast<uintptr_t>(GetProcAddress(user32, "MessageBoxA")) -
+        reinterpret_cast<uintptr_t>(user32);
 
     std::string program = ThisDirectory() + "\\Swapwell.exe";
     std::string commandLine = "\"" + program + "\"";
@@ -98,7 +144,7 @@ Outcome RunSwapwell(const std::string& currentDirectory) {
     }
 
     HANDLE process = info.hProcess;
-    DWORD breakpoint = 0;
+    uintptr_t breakpoint = 0;
     for (;;) {
         DEBUG_EVENT event;
         if (!WaitForDebugEvent(&event, 30000)) {
@@ -112,7 +158,7 @@ Outcome RunSwapwell(const std::string& currentDirectory) {
             CloseHandle(event.u.CreateProcessInfo.hFile);
             break;
         case LOAD_DLL_DEBUG_EVENT: {
-            const DWORD base = reinterpret_cast<DWORD>(event.u.LoadDll.lpBaseOfDll);
+            const uintptr_t base = reinterpret_cast<uintptr_t>(event.u.LoadDll.lpBaseOfDll);
             CloseHandle(event.u.LoadDll.hFile);
             if (breakpoint == 0 &&
                 lstrcmpiA(RemoteModuleName(process, base).c_str(), "user32.dll") == 0) {
@@ -131,29 +177,26 @@ Outcome RunSwapwell(const std::string& currentDirectory) {
                 continueStatus = DBG_EXCEPTION_NOT_HANDLED;
                 break;
             }
-            if (reinterpret_cast<DWORD>(record.ExceptionAddress) != breakpoint) {
+            if (reinterpret_cast<uintptr_t>(record.ExceptionAddress) != breakpoint) {
                 break; // the loader's initial breakpoint
             }
             HANDLE thread =
                 OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, event.dwThreadId);
             CONTEXT context = {};
             context.ContextFlags = CONTEXT_FULL;
-            DWORD frame[5]; // return address, hWnd, lpText, lpCaption, uType
+            MessageBoxFrame frame;
             if (thread == nullptr || !GetThreadContext(thread, &context) ||
-                !ReadRemote(process, context.Esp, frame, sizeof frame)) {
+                !ReadMessageBoxFrame(process, context, &frame)) {
                 ADD_FAILURE() << "cannot read the MessageBoxA call";
                 TerminateProcess(process, 1);
             } else {
                 MessageBoxCall call;
-                call.owner = frame[1];
-                call.text = ReadRemoteString(process, frame[2]);
-                call.caption = ReadRemoteString(process, frame[3]);
-                call.style = frame[4];
+                call.owner = frame.owner;
+                call.text = ReadRemoteString(process, frame.text);
+                call.caption = ReadRemoteString(process, frame.caption);
+                call.style = static_cast<DWORD>(frame.style);
                 run.boxes.push_back(call);
-                // Return IDOK to the caller as the stdcall function would.
-                context.Eip = frame[0];
-                context.Esp += sizeof frame;
-                context.Eax = IDOK;
+                ReturnFromMessageBox(frame, IDOK, &context);
                 EXPECT_TRUE(SetThreadContext(thread, &context));
             }
             if (thread != nullptr) {
