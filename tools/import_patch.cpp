@@ -44,9 +44,11 @@ size_t FindImportSlots(const uint8_t* imageBase, const char* dllName, const char
     if (dos->e_magic != IMAGE_DOS_SIGNATURE) {
         return 0;
     }
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(imageBase + dos->e_lfanew);
+    // The headers and thunks of this program's own architecture (PE32 on i686, PE32+ on x64):
+    // a module mapped into this process is of the same kind.
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(imageBase + dos->e_lfanew);
     if (nt->Signature != IMAGE_NT_SIGNATURE ||
-        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC ||
+        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC ||
         nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_IMPORT) {
         return 0;
     }
@@ -74,9 +76,9 @@ size_t FindImportSlots(const uint8_t* imageBase, const char* dllName, const char
             continue;
         }
         auto* names =
-            reinterpret_cast<const IMAGE_THUNK_DATA32*>(imageBase + descriptor->OriginalFirstThunk);
+            reinterpret_cast<const IMAGE_THUNK_DATA*>(imageBase + descriptor->OriginalFirstThunk);
         for (size_t i = 0; names[i].u1.AddressOfData != 0; ++i) {
-            if (IMAGE_SNAP_BY_ORDINAL32(names[i].u1.Ordinal)) {
+            if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal)) {
                 continue;
             }
             auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(imageBase +

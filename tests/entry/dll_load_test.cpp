@@ -83,8 +83,9 @@ TEST(PrnlinkDll, PortEntriesCarryTheStringsOfItsOwnModule) {
     ASSERT_NE(table, nullptr);
     DWORD needed = 0, returned = 0;
     table->pfnEnumPorts(monitor, nullptr, 2, nullptr, 0, &needed, &returned);
-    ASSERT_EQ(needed, 90u);
-    alignas(4) BYTE buffer[90];
+    // The entry, then "X", "Bluetooth Monitor" and "Bluetooth Port" with their terminators.
+    alignas(PORT_INFO_2W) BYTE buffer[sizeof(PORT_INFO_2W) + 4 + 36 + 30];
+    ASSERT_EQ(needed, sizeof(buffer));
     ASSERT_TRUE(
         table->pfnEnumPorts(monitor, nullptr, 2, buffer, sizeof(buffer), &needed, &returned));
     ASSERT_EQ(returned, 1u);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <string>
 #include <thread>
 #include <vector>
@@ -244,7 +245,13 @@ TEST_F(StackBindingTest, TheStackProcessCountsInAnyLetterCase) {
     RemoveDirectoryA(dir.c_str());
 }
 
-// A process list as a system reports it, for IsProcessRunning.
+// A process list as a system reports it, for IsProcessRunning. The system fills only an entry
+// of its own full size (296 bytes on i686, 304 on x64); an entry it reports as ending at or
+// before the executable name (at 36 or 44) carries no name.
+const DWORD FULL_ENTRY = sizeof(tagPROCESSENTRY32);
+const DWORD ENDS_BEFORE_NAME = offsetof(tagPROCESSENTRY32, szExeFile);
+const DWORD ENDS_IN_NAME = ENDS_BEFORE_NAME + 1;
+
 struct FakeProcess {
     const char* name;
     DWORD reportedSize;
@@ -263,7 +270,7 @@ HANDLE WINAPI FakeCreate(DWORD, DWORD) {
     return reinterpret_cast<HANDLE>(0x1234);
 }
 BOOL WINAPI FakeNext(HANDLE, tagPROCESSENTRY32* entry) {
-    if (entry->dwSize != 296 || g_fakeNext >= g_fakeProcesses.size()) {
+    if (entry->dwSize != FULL_ENTRY || g_fakeNext >= g_fakeProcesses.size()) {
         return FALSE;
     }
     const FakeProcess& p = g_fakeProcesses[g_fakeNext++];
@@ -297,7 +304,7 @@ class FakeSnapshotTest : public StackBindingTest {
 
 TEST_F(FakeSnapshotTest, TheStackProcessIsFoundByItsFullPathInTheInstallDirectory) {
     SetInstallDir(L"C:\\Vendor\\");
-    g_fakeProcesses = {{"System", 296}, {"C:\\Vendor\\Tarnwick.exe", 296}};
+    g_fakeProcesses = {{"System", FULL_ENTRY}, {"C:\\Vendor\\Tarnwick.exe", FULL_ENTRY}};
     StackBinding binding;
     DebugCapture capture;
     // The library itself still comes through the search order, by its bare name.
@@ -314,25 +321,27 @@ TEST_F(FakeSnapshotTest, TheStackProcessIsFoundByItsFullPathInTheInstallDirector
 
 TEST_F(FakeSnapshotTest, EntriesThatEndBeforeTheNameAreSkipped) {
     // A first entry that ends before its name ends the search at once.
-    g_fakeProcesses = {{"Tarnwick.exe", 36}, {"Tarnwick.exe", 296}};
+    g_fakeProcesses = {{"Tarnwick.exe", ENDS_BEFORE_NAME}, {"Tarnwick.exe", FULL_ENTRY}};
     EXPECT_EQ(0, StackBinding::IsProcessRunning("Tarnwick.exe"));
     // Later short entries are skipped, and the walk goes on past them.
-    g_fakeProcesses = {{"System", 296}, {"Tarnwick.exe", 36}, {"x.exe", 37}};
+    g_fakeProcesses = {
+        {"System", FULL_ENTRY}, {"Tarnwick.exe", ENDS_BEFORE_NAME}, {"x.exe", ENDS_IN_NAME}};
     EXPECT_EQ(0, StackBinding::IsProcessRunning("Tarnwick.exe"));
-    g_fakeProcesses = {{"System", 296}, {"Tarnwick.exe", 36}, {"tarnWICK.exe", 37}};
+    g_fakeProcesses = {
+        {"System", FULL_ENTRY}, {"Tarnwick.exe", ENDS_BEFORE_NAME}, {"tarnWICK.exe", ENDS_IN_NAME}};
     EXPECT_EQ(1, StackBinding::IsProcessRunning("Tarnwick.exe"));
-    g_fakeProcesses = {{"tarnwick.EXE", 296}};
+    g_fakeProcesses = {{"tarnwick.EXE", FULL_ENTRY}};
     EXPECT_EQ(1, StackBinding::IsProcessRunning("Tarnwick.exe"));
     g_fakeProcesses = {};
     EXPECT_EQ(0, StackBinding::IsProcessRunning("Tarnwick.exe"));
-    g_fakeProcesses = {{"Tarnwick.exe", 296}};
+    g_fakeProcesses = {{"Tarnwick.exe", FULL_ENTRY}};
     g_fakeSnapshotFails = true;
     EXPECT_EQ(0, StackBinding::IsProcessRunning("Tarnwick.exe"));
     EXPECT_EQ(0, StackBinding::IsProcessRunning(nullptr));
 }
 
 TEST_F(FakeSnapshotTest, AMissingInstallDirectoryDoesNotStopTheLoad) {
-    g_fakeProcesses = {{"Tarnwick.exe", 296}};
+    g_fakeProcesses = {{"Tarnwick.exe", FULL_ENTRY}};
     StackBinding binding;
     DebugCapture capture;
     DeleteInstallKey();
@@ -370,7 +379,7 @@ TEST_F(FakeSnapshotTest, AMissingInstallDirectoryDoesNotStopTheLoad) {
 }
 
 TEST_F(FakeSnapshotTest, ALibraryMissingOneOperationIsRefusedAndTheNextCallTriesAgain) {
-    g_fakeProcesses = {{"Tarnwick.exe", 296}};
+    g_fakeProcesses = {{"Tarnwick.exe", FULL_ENTRY}};
     // Loaded first by its full path, the incomplete library is what the bare name finds.
     HMODULE incomplete = LoadLibraryA((ProgramDirectory() + "incomplete\\QORLIB.DLL").c_str());
     ASSERT_NE(nullptr, incomplete);
@@ -392,7 +401,7 @@ TEST_F(FakeSnapshotTest, ALibraryMissingOneOperationIsRefusedAndTheNextCallTries
 }
 
 TEST_F(FakeSnapshotTest, TheDestructorReleasesALoadedLibrary) {
-    g_fakeProcesses = {{"Tarnwick.exe", 296}};
+    g_fakeProcesses = {{"Tarnwick.exe", FULL_ENTRY}};
     StackBinding* binding = new StackBinding;
     ASSERT_EQ(1, binding->LoadQORLIB());
     EXPECT_NE(nullptr, GetModuleHandleA("QORLIB.DLL"));
@@ -401,7 +410,7 @@ TEST_F(FakeSnapshotTest, TheDestructorReleasesALoadedLibrary) {
 }
 
 TEST_F(FakeSnapshotTest, LoadsAndUnloadsOnSeveralThreadsNeverOverlap) {
-    g_fakeProcesses = {{"Tarnwick.exe", 296}};
+    g_fakeProcesses = {{"Tarnwick.exe", FULL_ENTRY}};
     // The test's own reference keeps the library mapped; a lost or doubled reference in the
     // binding shows up as a library that stays loaded, or goes, when it should not.
     HMODULE own = LoadLibraryA("QORLIB.DLL");

@@ -133,13 +133,15 @@ TEST_F(PortsTest, Level1ReportsOnePortPerPrinterInFileOrderPackedFromBothEnds) {
     DWORD needed = 0, returned = 0xDEAD;
     EXPECT_FALSE(EnumPorts(monitor_, nullptr, 1, nullptr, 0, &needed, &returned));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(needed, (2u * 5 + 6) + (2u * 12 + 6));
+    // Two entries, "Alpha" and "Beta printer" with their terminators.
+    const DWORD exact = 2 * sizeof(PORT_INFO_1W) + 2 * 6 + 2 * 13;
+    EXPECT_EQ(needed, exact);
     EXPECT_EQ(returned, 0xDEADu);
 
     std::vector<BYTE> buffer(needed - 1, 0xCC);
     EXPECT_FALSE(EnumPorts(monitor_, nullptr, 1, buffer.data(), needed - 1, &needed, &returned));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(needed, 46u);
+    EXPECT_EQ(needed, exact);
     EXPECT_EQ(returned, 0xDEADu);
     EXPECT_EQ(buffer, std::vector<BYTE>(needed - 1, 0xCC));
 
@@ -154,7 +156,7 @@ TEST_F(PortsTest, Level1ReportsOnePortPerPrinterInFileOrderPackedFromBothEnds) {
     BYTE* end = buffer.data() + buffer.size();
     EXPECT_EQ(reinterpret_cast<BYTE*>(entries[0].pName), end - 12);
     EXPECT_EQ(reinterpret_cast<BYTE*>(entries[1].pName), end - 12 - 26);
-    EXPECT_EQ(reinterpret_cast<BYTE*>(entries[1].pName), buffer.data() + 8);
+    EXPECT_EQ(reinterpret_cast<BYTE*>(entries[1].pName), buffer.data() + 2 * sizeof(PORT_INFO_1W));
 
     // The ports carry their device records' fields.
     PortRecord* first = monitor_->ports;
@@ -168,7 +170,9 @@ TEST_F(PortsTest, Level2EntriesCarryMonitorNameAndDescription) {
     ASSERT_TRUE(WriteDatabase({MakeEntry(1, "X"), MakeEntry(2, "Second")}));
     DWORD returned = 0;
     std::vector<BYTE> buffer = Enumerate(2, &returned);
-    EXPECT_EQ(buffer.size(), 90u + (90u + 2 * 5));
+    // Each entry carries "Bluetooth Monitor" (36 bytes) and "Bluetooth Port" (30), then "X"
+    // (4) and "Second" (14).
+    EXPECT_EQ(buffer.size(), 2 * (sizeof(PORT_INFO_2W) + 36 + 30) + 4 + 14);
     ASSERT_EQ(returned, 2u);
     auto* entries = reinterpret_cast<PORT_INFO_2W*>(buffer.data());
     EXPECT_STREQ(entries[0].pPortName, L"X");
@@ -181,7 +185,8 @@ TEST_F(PortsTest, Level2EntriesCarryMonitorNameAndDescription) {
     }
     BYTE* end = buffer.data() + buffer.size();
     EXPECT_EQ(reinterpret_cast<BYTE*>(entries[0].pPortName), end - 4);
-    EXPECT_EQ(reinterpret_cast<BYTE*>(entries[1].pDescription), buffer.data() + 40);
+    EXPECT_EQ(reinterpret_cast<BYTE*>(entries[1].pDescription),
+              buffer.data() + 2 * sizeof(PORT_INFO_2W));
 }
 
 TEST_F(PortsTest, OtherLevelsAreRefusedOnlyWhenThereArePorts) {

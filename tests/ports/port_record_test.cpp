@@ -192,25 +192,33 @@ TEST(PortStrings, DuplicateAndZeroedMemory) {
     GlobalFree(block);
 }
 
+// The strings an entry for the port X carries, with their terminators: "X" 4 bytes,
+// "Bluetooth Monitor" 36, "Bluetooth Port" 30. The fixed entries are 4 and 20 bytes on i686,
+// 8 and 32 on x64.
+constexpr size_t X_NAME_BYTES = 4;
+constexpr size_t LEVEL_2_STRING_BYTES = X_NAME_BYTES + 36 + 30;
+
 TEST_F(PortRecords, EntrySizes) {
     PortRecord* x = CreatePortRecord(&monitor_, L"X");
-    EXPECT_EQ(GetPortInfoSize(x, 1), 8u);
-    EXPECT_EQ(GetPortInfoSize(x, 2), 90u);
+    EXPECT_EQ(GetPortInfoSize(x, 1), sizeof(PORT_INFO_1W) + X_NAME_BYTES);
+    EXPECT_EQ(GetPortInfoSize(x, 2), sizeof(PORT_INFO_2W) + LEVEL_2_STRING_BYTES);
     EXPECT_EQ(GetPortInfoSize(x, 3), 0u);
     EXPECT_EQ(GetPortInfoSize(x, 0), 0u);
 }
 
 TEST_F(PortRecords, LevelTwoEntryLayout) {
     PortRecord* x = CreatePortRecord(&monitor_, L"X");
-    alignas(4) BYTE buffer[90];
+    alignas(PORT_INFO_2W) BYTE buffer[sizeof(PORT_INFO_2W) + LEVEL_2_STRING_BYTES];
     memset(buffer, 0xCC, sizeof(buffer));
     LPBYTE end = PackPortInfo(x, 2, buffer, buffer + sizeof(buffer));
-    // The strings end exactly at the 20-byte entry.
-    EXPECT_EQ(end, buffer + 20);
+    // The strings end exactly at the entry: the port name highest, then the monitor name,
+    // then the description.
+    const LPBYTE entryEnd = buffer + sizeof(PORT_INFO_2W);
+    EXPECT_EQ(end, entryEnd);
     auto* info = reinterpret_cast<PORT_INFO_2W*>(buffer);
-    EXPECT_EQ(reinterpret_cast<BYTE*>(info->pPortName), buffer + 86);
-    EXPECT_EQ(reinterpret_cast<BYTE*>(info->pMonitorName), buffer + 50);
-    EXPECT_EQ(reinterpret_cast<BYTE*>(info->pDescription), buffer + 20);
+    EXPECT_EQ(reinterpret_cast<BYTE*>(info->pPortName), buffer + sizeof(buffer) - X_NAME_BYTES);
+    EXPECT_EQ(reinterpret_cast<BYTE*>(info->pMonitorName), entryEnd + 30);
+    EXPECT_EQ(reinterpret_cast<BYTE*>(info->pDescription), entryEnd);
     EXPECT_STREQ(info->pPortName, L"X");
     EXPECT_STREQ(info->pMonitorName, L"Bluetooth Monitor");
     EXPECT_STREQ(info->pDescription, L"Bluetooth Port");
@@ -222,32 +230,35 @@ TEST_F(PortRecords, LevelOneEntriesStackDownward) {
     PortRecord* a = CreatePortRecord(&monitor_, L"AB");
     PortRecord* b = CreatePortRecord(&monitor_, L"C");
     const DWORD size = GetPortInfoSize(a, 1) + GetPortInfoSize(b, 1);
-    ASSERT_EQ(size, 10u + 8u);
-    alignas(4) BYTE buffer[18];
+    // Two entries, then "C" (4 bytes) below "AB" (6 bytes).
+    alignas(PORT_INFO_1W) BYTE buffer[2 * sizeof(PORT_INFO_1W) + 4 + 6];
+    ASSERT_EQ(size, sizeof(buffer));
     LPBYTE end = buffer + size;
     end = PackPortInfo(a, 1, buffer, end);
-    end = PackPortInfo(b, 1, buffer + 4, end);
-    EXPECT_EQ(end, buffer + 8);
+    end = PackPortInfo(b, 1, buffer + sizeof(PORT_INFO_1W), end);
+    const LPBYTE entriesEnd = buffer + 2 * sizeof(PORT_INFO_1W);
+    EXPECT_EQ(end, entriesEnd);
     auto* entries = reinterpret_cast<PORT_INFO_1W*>(buffer);
-    EXPECT_EQ(reinterpret_cast<BYTE*>(entries[0].pName), buffer + 12);
-    EXPECT_EQ(reinterpret_cast<BYTE*>(entries[1].pName), buffer + 8);
+    EXPECT_EQ(reinterpret_cast<BYTE*>(entries[0].pName), entriesEnd + 4);
+    EXPECT_EQ(reinterpret_cast<BYTE*>(entries[1].pName), entriesEnd);
     EXPECT_STREQ(entries[0].pName, L"AB");
     EXPECT_STREQ(entries[1].pName, L"C");
     EXPECT_EQ(PackPortInfo(a, 3, buffer, buffer + size), nullptr);
 }
 
 TEST(PortStrings, PackStringsStoresNullForAMissingString) {
-    const DWORD offsets[] = {0, 4, static_cast<DWORD>(-1)};
+    // Two pointer slots, side by side, then room for more than "ab" and its terminator.
+    const DWORD offsets[] = {0, sizeof(wchar_t*), static_cast<DWORD>(-1)};
     const wchar_t* strings[] = {L"ab", nullptr};
-    alignas(4) BYTE buffer[16];
+    alignas(wchar_t*) BYTE buffer[2 * sizeof(wchar_t*) + 8];
     memset(buffer, 0xCC, sizeof(buffer));
     LPBYTE end = PackStrings(strings, buffer, offsets, buffer + sizeof(buffer));
-    EXPECT_EQ(end, buffer + 10);
+    EXPECT_EQ(end, buffer + sizeof(buffer) - 6);
     wchar_t* first = nullptr;
     wchar_t* second = reinterpret_cast<wchar_t*>(1);
-    memcpy(&first, buffer, 4);
-    memcpy(&second, buffer + 4, 4);
-    EXPECT_EQ(reinterpret_cast<BYTE*>(first), buffer + 10);
+    memcpy(&first, buffer, sizeof(first));
+    memcpy(&second, buffer + sizeof(first), sizeof(second));
+    EXPECT_EQ(reinterpret_cast<BYTE*>(first), end);
     EXPECT_STREQ(first, L"ab");
     EXPECT_EQ(second, nullptr);
 }

@@ -308,8 +308,10 @@ class Swapwell : public ::testing::Test {
     std::vector<std::string> directories_; // nested inside scratch_, outermost first
 };
 
-// The program file's subsystem and the libraries it imports, read from its PE headers.
+// The program file's machine, subsystem and the libraries it imports, read from its PE
+// headers (those of this test's own architecture, as Swapwell.exe is built beside it).
 struct ProgramImage {
+    WORD machine = 0;
     WORD subsystem = 0;
     std::vector<std::string> imports;
 };
@@ -322,7 +324,7 @@ ProgramImage ReadProgramImage(const std::string& path) {
                                                                      : nullptr;
     };
     IMAGE_DOS_HEADER dos;
-    IMAGE_NT_HEADERS32 nt;
+    IMAGE_NT_HEADERS nt;
     if (!at(0, sizeof dos)) {
         return image;
     }
@@ -331,9 +333,13 @@ ProgramImage ReadProgramImage(const std::string& path) {
         return image;
     }
     std::memcpy(&nt, at(dos.e_lfanew, sizeof nt), sizeof nt);
+    image.machine = nt.FileHeader.Machine;
+    if (nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC) {
+        return image;
+    }
     image.subsystem = nt.OptionalHeader.Subsystem;
 
-    const std::size_t sectionsAt = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+    const std::size_t sectionsAt = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
                                    nt.FileHeader.SizeOfOptionalHeader;
     auto fileOffset = [&](DWORD rva) -> std::size_t {
         for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
@@ -370,6 +376,11 @@ ProgramImage ReadProgramImage(const std::string& path) {
 
 TEST(SwapwellProgram, IsAGuiProgramThatImportsOnlySystemLibraries) {
     const ProgramImage image = ReadProgramImage(ThisDirectory() + "\\Swapwell.exe");
+#ifdef _WIN64
+    EXPECT_EQ(image.machine, IMAGE_FILE_MACHINE_AMD64);
+#else
+    EXPECT_EQ(image.machine, IMAGE_FILE_MACHINE_I386);
+#endif
     EXPECT_EQ(image.subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
     EXPECT_NE(std::find_if(image.imports.begin(), image.imports.end(),
                            [](const std::string& name) {
