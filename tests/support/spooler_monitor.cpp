@@ -24,7 +24,7 @@ std::wstring ProgramDirectory() {
 bool RegisterMonitor(std::string* error) {
     UnregisterMonitor();
     wchar_t systemDirectory[MAX_PATH] = {};
-    // A 32-bit program sees the 32-bit system directory (syswow64) as its system directory.
+    // The directory from which the spooler of this program's architecture loads monitors.
     GetSystemDirectoryW(systemDirectory, MAX_PATH);
     std::wstring source = ProgramDirectory() + L"PRNLINK.DLL";
     std::wstring target = std::wstring(systemDirectory) + L"\\PRNLINK.DLL";

@@ -11,7 +11,7 @@ namespace testsupport {
 extern const wchar_t* const kMonitorName;
 
 // Copies PRNLINK.DLL from the directory of the running test program into the Windows
-// system directory of the prefix (syswow64 for 32-bit programs) and registers it with
+// system directory of the prefix and registers it with
 // AddMonitorW. Removes an earlier registration first. Returns false (with a message in
 // *error) on failure.
 bool RegisterMonitor(std::string* error);
