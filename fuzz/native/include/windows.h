@@ -1,29 +1,45 @@
 #pragma once
 // The Windows types, constants and the few declarations that the monitor's pure code and
-// its port records use, for a native Linux build (clang -m32 -fshort-wchar) of that code
-// under the sanitizers and libFuzzer. Sizes and layouts are the 32-bit Windows ones; the
-// functions are stand-ins in win32_native.cpp.
+// its port records use, for a native Linux build (clang -m64 or -m32, -fshort-wchar) of that
+// code under the sanitizers and libFuzzer. Sizes and layouts are those of 64-bit Windows in a
+// -m64 build and of 32-bit Windows in a -m32 build; the functions are stand-ins in
+// win32_native.cpp.
+//
+// Linux x86-64 is LP64 where Windows is LLP64: `long` is 64-bit here but 32-bit on Windows.
+// So no Windows type below is built on `long`: DWORD, LONG and ULONG are fixed 32-bit types,
+// and only the pointer-wide ones (ULONG_PTR, SIZE_T, DWORD_PTR, HANDLE) follow the pointer.
 
 #include <cstddef>
 #include <cstdint>
 
-static_assert(sizeof(void*) == 4, "build with -m32: the records are the 32-bit ones");
+#if !defined(__x86_64__) && !defined(__i386__)
+#error "the native build is for x86: -m64 (the x64 layouts) or -m32 (the i686 layouts)"
+#endif
 
+// Only 32-bit x86 has a separate stdcall convention; x64 has one convention, and clang warns
+// about the attribute there.
+#ifdef __i386__
 #define WINAPI __attribute__((stdcall))
+#else
+#define WINAPI
+#endif
 #define CALLBACK WINAPI
 #define VOID void
 #define TRUE 1
 #define FALSE 0
 #define MAXDWORD 0xFFFFFFFFu
 
-typedef int BOOL;
-typedef unsigned char BYTE;
-typedef unsigned short WORD;
+typedef int32_t BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t UINT;
 typedef uint32_t ULONG;
+typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef intptr_t INT_PTR;
 typedef uintptr_t SIZE_T;
 typedef DWORD ACCESS_MASK;
 typedef void* HANDLE;
@@ -43,7 +59,7 @@ typedef const char* LPCSTR;
 typedef wchar_t WCHAR;
 typedef wchar_t* LPWSTR;
 typedef const wchar_t* LPCWSTR;
-typedef int(WINAPI* FARPROC)();
+typedef INT_PTR(WINAPI* FARPROC)();
 typedef const void* LPCVOID;
 typedef struct SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef struct OVERLAPPED* LPOVERLAPPED;
@@ -57,7 +73,6 @@ struct CRITICAL_SECTION {
     HANDLE lockSemaphore;
     ULONG_PTR spinCount;
 };
-static_assert(sizeof(CRITICAL_SECTION) == 24, "CRITICAL_SECTION is 24 bytes on i686");
 
 struct COMMTIMEOUTS {
     DWORD ReadIntervalTimeout;
@@ -82,6 +97,32 @@ struct SYSTEM_INFO {
     WORD wProcessorRevision;
 };
 
+// The Windows widths, whatever the C library's `long` is, and the layouts as mingw-w64's
+// headers give them for each architecture.
+static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(ULONG) == 4 && sizeof(BOOL) == 4,
+              "32-bit on Windows at both widths");
+static_assert(sizeof(ULONG_PTR) == sizeof(void*) && sizeof(SIZE_T) == sizeof(void*) &&
+                  sizeof(DWORD_PTR) == sizeof(void*) && sizeof(HANDLE) == sizeof(void*),
+              "pointer-wide");
+#ifdef __x86_64__
+static_assert(sizeof(void*) == 8, "-m64: the x64 layouts");
+static_assert(sizeof(CRITICAL_SECTION) == 40, "CRITICAL_SECTION is 40 bytes on x64");
+static_assert(offsetof(CRITICAL_SECTION, owningThread) == 16, "CRITICAL_SECTION.OwningThread");
+static_assert(offsetof(CRITICAL_SECTION, spinCount) == 32, "CRITICAL_SECTION.SpinCount");
+static_assert(sizeof(SYSTEM_INFO) == 48, "SYSTEM_INFO is 48 bytes on x64");
+static_assert(offsetof(SYSTEM_INFO, dwNumberOfProcessors) == 32,
+              "SYSTEM_INFO.dwNumberOfProcessors");
+#else
+static_assert(sizeof(void*) == 4, "-m32: the i686 layouts");
+static_assert(sizeof(CRITICAL_SECTION) == 24, "CRITICAL_SECTION is 24 bytes on i686");
+static_assert(offsetof(CRITICAL_SECTION, owningThread) == 12, "CRITICAL_SECTION.OwningThread");
+static_assert(offsetof(CRITICAL_SECTION, spinCount) == 20, "CRITICAL_SECTION.SpinCount");
+static_assert(sizeof(SYSTEM_INFO) == 36, "SYSTEM_INFO is 36 bytes on i686");
+static_assert(offsetof(SYSTEM_INFO, dwNumberOfProcessors) == 20,
+              "SYSTEM_INFO.dwNumberOfProcessors");
+#endif
+static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS holds no pointer");
+
 #define MEM_COMMIT 0x1000
 #define MEM_RESERVE 0x2000
 #define MEM_RELEASE 0x8000
@@ -98,14 +139,16 @@ struct SYSTEM_INFO {
 #define FILE_ATTRIBUTE_NORMAL 0x80
 #define FILE_BEGIN 0
 
-#define ERROR_SUCCESS 0L
-#define ERROR_FILE_NOT_FOUND 2L
-#define ERROR_INVALID_HANDLE 6L
-#define ERROR_NOT_ENOUGH_MEMORY 8L
-#define ERROR_INVALID_PARAMETER 87L
-#define ERROR_INSUFFICIENT_BUFFER 122L
-#define ERROR_INVALID_NAME 123L
-#define ERROR_WRITE_FAULT 29L
+// Without the SDK's L suffix: a long constant is 64-bit on LP64 Linux but 32-bit on Windows,
+// where an int has the same width.
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_INVALID_NAME 123
+#define ERROR_WRITE_FAULT 29
 
 // Stand-ins (win32_native.cpp): memory from the C library and mmap, a per-thread error.
 void WINAPI GetSystemInfo(SYSTEM_INFO* info);

@@ -1,5 +1,6 @@
 #pragma once
-// The spooler records that the monitor's port code uses, 32-bit layout (native build).
+// The spooler records that the monitor's port code uses (native build), laid out as on
+// 64-bit Windows in a -m64 build and as on 32-bit Windows in a -m32 build.
 
 #include <windows.h>
 
@@ -42,10 +43,26 @@ struct PRINTER_INFO_2W {
     DWORD cJobs;
     DWORD AveragePPM;
 };
-static_assert(sizeof(PORT_INFO_1W) == 4, "PORT_INFO_1W");
-static_assert(sizeof(PORT_INFO_2W) == 20, "PORT_INFO_2W");
-static_assert(sizeof(PORT_INFO_3W) == 12, "PORT_INFO_3W");
-static_assert(sizeof(PRINTER_INFO_2W) == 84, "PRINTER_INFO_2W");
+// As mingw-w64's headers lay them out for each architecture.
+#ifdef __x86_64__
+static_assert(sizeof(PORT_INFO_1W) == 8, "PORT_INFO_1W is 8 bytes on x64");
+static_assert(sizeof(PORT_INFO_2W) == 32, "PORT_INFO_2W is 32 bytes on x64");
+static_assert(offsetof(PORT_INFO_2W, fPortType) == 24, "PORT_INFO_2W.fPortType on x64");
+static_assert(sizeof(PORT_INFO_3W) == 24, "PORT_INFO_3W is 24 bytes on x64");
+static_assert(offsetof(PORT_INFO_3W, pszStatus) == 8, "PORT_INFO_3W.pszStatus on x64");
+static_assert(offsetof(PORT_INFO_3W, dwSeverity) == 16, "PORT_INFO_3W.dwSeverity on x64");
+static_assert(sizeof(PRINTER_INFO_2W) == 136, "PRINTER_INFO_2W is 136 bytes on x64");
+static_assert(offsetof(PRINTER_INFO_2W, Attributes) == 104, "PRINTER_INFO_2W.Attributes on x64");
+#else
+static_assert(sizeof(PORT_INFO_1W) == 4, "PORT_INFO_1W is 4 bytes on i686");
+static_assert(sizeof(PORT_INFO_2W) == 20, "PORT_INFO_2W is 20 bytes on i686");
+static_assert(offsetof(PORT_INFO_2W, fPortType) == 12, "PORT_INFO_2W.fPortType on i686");
+static_assert(sizeof(PORT_INFO_3W) == 12, "PORT_INFO_3W is 12 bytes on i686");
+static_assert(offsetof(PORT_INFO_3W, pszStatus) == 4, "PORT_INFO_3W.pszStatus on i686");
+static_assert(offsetof(PORT_INFO_3W, dwSeverity) == 8, "PORT_INFO_3W.dwSeverity on i686");
+static_assert(sizeof(PRINTER_INFO_2W) == 84, "PRINTER_INFO_2W is 84 bytes on i686");
+static_assert(offsetof(PRINTER_INFO_2W, Attributes) == 52, "PRINTER_INFO_2W.Attributes on i686");
+#endif
 
 #define PORT_TYPE_WRITE 0x0001
 #define PORT_STATUS_TYPE_ERROR 1
