@@ -3,6 +3,7 @@
 // Tarnwick.exe running or not. Checks what it prints and its exit codes.
 
 #include "support/hcrpdb_writer.h"
+#include "support/synthetic_image.h"
 
 #include <gtest/gtest.h>
 
@@ -564,6 +565,22 @@ TEST_F(PrnlinkCli, InstallAndUninstallInWinesSpooler) {
     ASSERT_FALSE(MonitorRegistered(name));
     ASSERT_FALSE(SpoolerListsPort(L"Ready"));
 
+    // A library of the other architecture beside a copy of prnlink.exe, where the copy takes
+    // it by default.
+    const std::string otherDirectory = std::string(kTestDirectory) + "\\other-machine";
+    const std::string otherLibrary = otherDirectory + "\\PRNLINK.DLL";
+    CreateDirectoryA(otherDirectory.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA("prnlink.exe", (otherDirectory + "\\prnlink.exe").c_str(), FALSE));
+    ASSERT_TRUE(
+        WriteWholeFile(otherLibrary, testsupport::SyntheticImage(testsupport::OTHER_MACHINE)));
+    const std::string wrongMachine = std::string(": a ") + testsupport::OTHER_ARCHITECTURE +
+                                     " library; this prnlink.exe is " +
+                                     testsupport::THIS_ARCHITECTURE + " and loads only " +
+                                     testsupport::THIS_ARCHITECTURE + " libraries";
+    const std::string otherInstall = "--dll " + otherLibrary + " install";
+    const std::string otherPorts = "--dll " + otherLibrary + " ports";
+    const std::string otherRefused = "--dll " + otherLibrary + wrongMachine;
+
     // Refused before anything is touched.
     struct Refusal {
         const char* arguments;
@@ -573,6 +590,8 @@ TEST_F(PrnlinkCli, InstallAndUninstallInWinesSpooler) {
         {"install --name \"\"", "--name \"\""},
         {"--dll C:\\nowhere\\PRNLINK.DLL install", "--dll C:\\nowhere\\PRNLINK.DLL: no such file"},
         {"--dll C:\\windows\\system32\\kernel32.dll install", "not a port monitor library"},
+        {otherInstall.c_str(), otherRefused.c_str()},
+        {otherPorts.c_str(), otherRefused.c_str()},
         {"install extra", "not \"extra\""},
         {"uninstall --name", "--name needs a value"},
     };
@@ -582,6 +601,13 @@ TEST_F(PrnlinkCli, InstallAndUninstallInWinesSpooler) {
         EXPECT_TRUE(Contains(run.err, refusal.said)) << refusal.arguments;
         EXPECT_FALSE(FileExists(SystemLibraryPath())) << refusal.arguments;
     }
+    // Taken from beside prnlink.exe, it is not a bad command line but still refused.
+    RunResult besides = RunPrnlink("install" + nameOption, otherDirectory + "\\prnlink.exe");
+    EXPECT_EQ(besides.exitCode, 1u) << besides.out << besides.err;
+    EXPECT_TRUE(Contains(besides.err, otherLibrary + wrongMachine + "; put the " +
+                                          testsupport::THIS_ARCHITECTURE +
+                                          " PRNLINK.DLL beside prnlink.exe"));
+    EXPECT_FALSE(FileExists(SystemLibraryPath()));
     EXPECT_FALSE(MonitorRegistered(name));
 
     RunResult install = RunPrnlink("install" + nameOption);
