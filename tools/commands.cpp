@@ -88,10 +88,12 @@ const Command kCommands[] = {
      "not installed. A 32-bit prnlink.exe on 64-bit Windows refuses, as install does.",
      CommandUninstall},
     {"doctor", "prnlink doctor [PORT]",
-     "Checks, one line each, what the monitor needs: the stack process Tarnwick.exe runs;\n"
-     "\"InstallDir\" of the Bluetooth stack is in the registry; QORLIB.DLL loads with its five\n"
-     "operations; HCRPDB.txt exists and holds well-formed records; the monitor is registered\n"
-     "with the spooler and its ports are listed; the retry time-out is a usable number.\n"
+     "Checks, one line each, what the monitor needs: PRNLINK.DLL (the installed one, else the\n"
+     "one prnlink would install) is of the spooler's architecture; the stack process\n"
+     "Tarnwick.exe runs; \"InstallDir\" of the Bluetooth stack is in the registry; QORLIB.DLL\n"
+     "loads with its five operations; HCRPDB.txt exists and holds well-formed records; the\n"
+     "monitor is registered with the spooler and its ports are listed; the retry time-out is\n"
+     "a usable number.\n"
      "With PORT, also that the printer connects, its line status and its device ID. Each\n"
      "failed check says what to do. Exit code 0 when every check passes, 1 otherwise.",
      CommandDoctor},
