@@ -113,10 +113,73 @@ std::wstring DefaultDllPath() {
     return ProgramDirectory() + L"PRNLINK.DLL";
 }
 
+bool FileExists(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool WindowsIs64Bit() {
+#ifdef _WIN64
+    return true;
+#else
+    // Looked up rather than imported: Windows 2000 and XP before SP2, all 32-bit, lack it.
+    typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, PBOOL);
+    const auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
+    BOOL wow64 = FALSE;
+    return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
+bool ReadFileMachine(const std::wstring& path, ImageMachine* machine, DWORD* error) {
+    // Opened alongside anyone: the spooler may hold the library loaded, another program may
+    // be writing it.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return false;
+    }
+    unsigned char head[IMAGE_HEADER_BYTES];
+    DWORD length = 0;
+    const BOOL read = ReadFile(file, head, sizeof head, &length, nullptr);
+    *error = GetLastError();
+    CloseHandle(file);
+    if (!read) {
+        return false;
+    }
+    *machine = ReadImageMachine(head, length);
+    return true;
+}
+
+std::string LibraryMachineMismatch(const std::wstring& path) {
+    ImageMachine machine = ImageMachine::NOT_AN_IMAGE;
+    DWORD error = 0;
+    if (!ReadFileMachine(path, &machine, &error) ||
+        LibraryFitsProgram(machine, THIS_PROGRAM_MACHINE)) {
+        return std::string();
+    }
+    const std::string ours = ImageMachineName(THIS_PROGRAM_MACHINE);
+    return std::string("a ") + ImageMachineName(machine) + " library; this prnlink.exe is " + ours +
+           " and loads only " + ours + " libraries";
+}
+
 bool MonitorSession::Open(const Options& options) {
     StartDebugCapture(options.trace);
     std::string error;
     std::wstring path = options.dllPath.empty() ? DefaultDllPath() : options.dllPath;
+    // Checked before the loader, which would say no more than ERROR_BAD_EXE_FORMAT.
+    const std::string mismatch = LibraryMachineMismatch(path);
+    if (!mismatch.empty()) {
+        wrongDll_ = !options.dllPath.empty();
+        if (wrongDll_) {
+            Usage(options.args[0], "--dll " + Narrow(path) + ": " + mismatch);
+        } else {
+            Fail(Narrow(path) + ": " + mismatch);
+        }
+        return false;
+    }
     if (!LoadMonitor(path, &error)) {
         Fail(Narrow(path) + ": " + error);
         return false;
@@ -126,6 +189,10 @@ bool MonitorSession::Open(const Options& options) {
         PrintErrorLine("prnlink: the library does not import " + UnboundImports());
     }
     return true;
+}
+
+int MonitorSession::FailureExitCode() const {
+    return wrongDll_ ? EXIT_USAGE : EXIT_FAILED;
 }
 
 MonitorSession::~MonitorSession() {
@@ -233,7 +300,7 @@ PortSession::~PortSession() {
 }
 
 int PortSession::FailureExitCode() const {
-    return unknownPort_ ? EXIT_USAGE : EXIT_FAILED;
+    return unknownPort_ ? EXIT_USAGE : monitor_.FailureExitCode();
 }
 
 LPBYTE DocumentInfo::Get() {

@@ -3,6 +3,7 @@
 // monitor loaded as the spooler loads it, one of its ports opened, and Xcv calls.
 
 #include "commands.h"
+#include "image_machine.h"
 #include "spooler_host.h"
 
 #include <windows.h>
@@ -44,16 +45,34 @@ bool ParseNumber(const std::string& text, unsigned long max, unsigned long* valu
 std::wstring DefaultDllPath();
 // The directory of prnlink.exe, with its trailing backslash.
 std::wstring ProgramDirectory();
+// Whether there is a file (not a directory) at path.
+bool FileExists(const std::wstring& path);
+
+// Whether this Windows is 64-bit: always for this program's x64 build, and for its i686
+// build when it runs under WOW64.
+bool WindowsIs64Bit();
+// The machine of the file at path, read from its first bytes; false with the error code
+// when it cannot be read.
+bool ReadFileMachine(const std::wstring& path, ImageMachine* machine, DWORD* error);
+// Why this program cannot load the library at path, going by its machine: "a 32-bit (i686)
+// library; this prnlink.exe is 64-bit (x64) and loads only 64-bit (x64) libraries". Empty
+// when the file is of this program's machine, or is no PE image or cannot be read (the
+// loader then says why).
+std::string LibraryMachineMismatch(const std::wstring& path);
 
 // The monitor loaded and initialised; unloaded when the session goes.
 class MonitorSession {
   public:
     // False after saying why.
     bool Open(const Options& options);
+    // After a failed Open: EXIT_USAGE when --dll named a library of another machine,
+    // EXIT_FAILED otherwise.
+    int FailureExitCode() const;
     ~MonitorSession();
 
   private:
     bool loaded_ = false;
+    bool wrongDll_ = false;
 };
 
 // Level-1 or level-2 port entries; false with the error code when enumeration fails.

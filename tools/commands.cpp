@@ -76,20 +76,24 @@ const Command kCommands[] = {
     {"install", "prnlink install [--name NAME]",
      "Copies PRNLINK.DLL (from beside prnlink.exe, or --dll PATH) into the system directory\n"
      "and registers it with the spooler as the monitor NAME (default \"Prnlink\") with\n"
-     "AddMonitorW, level 2. Nothing to do when it is registered already.",
+     "AddMonitorW, level 2. Nothing to do when it is registered already. The library must be\n"
+     "of this prnlink.exe's architecture and this prnlink.exe of the spooler's: the 64-bit\n"
+     "(x64) one on 64-bit Windows, the 32-bit (i686) one on 32-bit Windows.",
      CommandInstall},
     {"uninstall", "prnlink uninstall [--name NAME]",
      "Removes the monitor NAME (default \"Prnlink\") from the spooler with DeleteMonitorW and\n"
      "deletes PRNLINK.DLL from the system directory. Refuses, changing nothing, while\n"
      "printers use its ports; keeps the file while another registered monitor uses it; when\n"
      "the spooler holds the file, says that a restart is needed. Nothing to do when it is\n"
-     "not installed.",
+     "not installed. A 32-bit prnlink.exe on 64-bit Windows refuses, as install does.",
      CommandUninstall},
     {"doctor", "prnlink doctor [PORT]",
-     "Checks, one line each, what the monitor needs: the stack process Tarnwick.exe runs;\n"
-     "\"InstallDir\" of the Bluetooth stack is in the registry; QORLIB.DLL loads with its five\n"
-     "operations; HCRPDB.txt exists and holds well-formed records; the monitor is registered\n"
-     "with the spooler and its ports are listed; the retry time-out is a usable number.\n"
+     "Checks, one line each, what the monitor needs: PRNLINK.DLL (the installed one, else the\n"
+     "one prnlink would install) is of the spooler's architecture; the stack process\n"
+     "Tarnwick.exe runs; \"InstallDir\" of the Bluetooth stack is in the registry; QORLIB.DLL\n"
+     "loads with its five operations; HCRPDB.txt exists and holds well-formed records; the\n"
+     "monitor is registered with the spooler and its ports are listed; the retry time-out is\n"
+     "a usable number.\n"
      "With PORT, also that the printer connects, its line status and its device ID. Each\n"
      "failed check says what to do. Exit code 0 when every check passes, 1 otherwise.",
      CommandDoctor},
@@ -126,7 +130,8 @@ std::string HelpText(const std::string& command) {
         text += "  " + std::string(entry.usage) + "\n";
     }
     text += "\n  --trace     print the monitor's debug lines as it writes them (on stderr)\n"
-            "  --dll PATH  the monitor library (default: PRNLINK.DLL beside prnlink.exe)\n"
+            "  --dll PATH  the monitor library (default: PRNLINK.DLL beside prnlink.exe), of this\n"
+            "              prnlink.exe's architecture\n"
             "  prnlink COMMAND --help shows what a command does.\n\n"
             "exit codes: 0 done, 1 failed (the message says why), 2 bad command line,\n"
             "3 status: printer not ready";

@@ -6,6 +6,7 @@
 
 #include "ansi_text.h"
 #include "console.h"
+#include "image_machine.h"
 #include "spooler_registration.h"
 #include "win32_error_names.h"
 
@@ -46,6 +47,7 @@ Verdict Failed(const std::string& detail, const std::string& advice) {
 
 // What the checks find out and share.
 struct Findings {
+    std::wstring libraryPath;              // the PRNLINK.DLL this program would load
     std::vector<std::wstring> recordPorts; // the port name of each well-formed record
     std::wstring monitorName;              // the registered monitor that uses PRNLINK.DLL
     bool registered = false;
@@ -72,6 +74,52 @@ bool ReadString(HKEY root, const wchar_t* path, const wchar_t* value, std::wstri
     }
     *text = buffer;
     return true;
+}
+
+// The directory the spooler loads its monitors from. A 32-bit program on 64-bit Windows sees
+// SysWOW64 under the name System32; Sysnative is its name for the real one.
+std::wstring SpoolerSystemDirectory() {
+    wchar_t directory[MAX_PATH] = {};
+    if (!InstallsForSpooler(THIS_PROGRAM_MACHINE, WindowsIs64Bit())) {
+        GetWindowsDirectoryW(directory, MAX_PATH);
+        return std::wstring(directory) + L"\\Sysnative";
+    }
+    GetSystemDirectoryW(directory, MAX_PATH);
+    return directory;
+}
+
+// The spooler loads only a monitor of its own machine: the installed PRNLINK.DLL, or before
+// an installation the one that prnlink install would copy.
+Verdict CheckLibraryArchitecture(Findings* findings) {
+    const ImageMachine spooler = SpoolerMachine(WindowsIs64Bit());
+    const std::string spoolerName = ImageMachineName(spooler);
+    const std::wstring directory = SpoolerSystemDirectory();
+    const std::wstring installed = directory + L"\\PRNLINK.DLL";
+    const bool isInstalled = FileExists(installed);
+    const std::wstring path = isInstalled ? installed : findings->libraryPath;
+    if (!isInstalled && !FileExists(path)) {
+        return Failed("neither " + Narrow(installed) + " nor " + Narrow(path) + " exists",
+                      "put the " + spoolerName + " PRNLINK.DLL beside the " + spoolerName +
+                          " prnlink.exe and run prnlink install");
+    }
+    ImageMachine machine = ImageMachine::NOT_AN_IMAGE;
+    DWORD error = 0;
+    if (!ReadFileMachine(path, &machine, &error)) {
+        return Failed("cannot read " + Narrow(path) + ": " + DescribeWin32Error(error),
+                      "give this account read access to it");
+    }
+    if (machine == spooler) {
+        return Pass(Narrow(path) + " and the spooler of this Windows are " + spoolerName);
+    }
+    const std::string found = machine == ImageMachine::NOT_AN_IMAGE
+                                  ? " is not a Windows library (it has no PE headers)"
+                                  : std::string(" is ") + ImageMachineName(machine) +
+                                        "; the spooler of this Windows is " + spoolerName;
+    return Failed(Narrow(path) + found,
+                  isInstalled ? "put the " + spoolerName + " PRNLINK.DLL in its place with the " +
+                                    spoolerName + " Swapwell.exe, then restart Windows"
+                              : "install the " + spoolerName + " PRNLINK.DLL with the " +
+                                    spoolerName + " prnlink.exe");
 }
 
 Verdict CheckStackProcess(Findings*) {
@@ -253,9 +301,13 @@ struct Check {
 };
 
 const Check kChecks[] = {
-    {"stack process", CheckStackProcess},        {"install directory", CheckInstallDirectory},
-    {"Bluetooth library", CheckStackLibrary},    {"device database", CheckDeviceDatabase},
-    {"spooler registration", CheckRegistration}, {"spooler ports", CheckSpoolerPorts},
+    {"library architecture", CheckLibraryArchitecture},
+    {"stack process", CheckStackProcess},
+    {"install directory", CheckInstallDirectory},
+    {"Bluetooth library", CheckStackLibrary},
+    {"device database", CheckDeviceDatabase},
+    {"spooler registration", CheckRegistration},
+    {"spooler ports", CheckSpoolerPorts},
     {"retry time-out", CheckRetryTimeout},
 };
 
@@ -345,6 +397,7 @@ int CommandDoctor(const Options& options) {
         }
     }
     Findings findings;
+    findings.libraryPath = options.dllPath.empty() ? DefaultDllPath() : options.dllPath;
     bool ok = true;
     for (const Check& check : kChecks) {
         ok = Report(check.name, check.run(&findings)) && ok;

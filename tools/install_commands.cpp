@@ -7,6 +7,7 @@
 #include "admin_arguments.h"
 #include "ansi_text.h"
 #include "console.h"
+#include "image_machine.h"
 #include "spooler_registration.h"
 #include "win32_error_names.h"
 
@@ -24,15 +25,12 @@ const wchar_t kLibraryFile[] = L"PRNLINK.DLL";
 
 std::wstring InstalledLibraryPath() {
     wchar_t system[MAX_PATH] = {};
-    // A 32-bit program's system directory is the 32-bit one (SysWOW64 on 64-bit Windows),
-    // the directory from which a 32-bit spooler loads its monitors.
+    // The system directory of this program's architecture, from which the spooler of the
+    // same architecture loads its monitors: System32 for the 64-bit build on 64-bit Windows
+    // and for the 32-bit build on 32-bit Windows. (A 32-bit build on 64-bit Windows would
+    // get SysWOW64, which no spooler reads; install and uninstall refuse to run there.)
     GetSystemDirectoryW(system, MAX_PATH);
     return std::wstring(system) + L"\\" + kLibraryFile;
-}
-
-bool FileExists(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 // The monitor name from --name, checked; false after the usage message.
@@ -55,6 +53,26 @@ bool TakeMonitorName(const char* command, std::vector<std::string>* args, std::s
     return true;
 }
 
+// Empty when this program may install for the spooler of this Windows, or uninstall from
+// it; otherwise why not, for a 32-bit prnlink.exe on 64-bit Windows.
+std::string WrongWindows(bool install) {
+    const bool windowsIs64Bit = WindowsIs64Bit();
+    if (InstallsForSpooler(THIS_PROGRAM_MACHINE, windowsIs64Bit)) {
+        return std::string();
+    }
+    const std::string ours = ImageMachineName(THIS_PROGRAM_MACHINE);
+    const std::string spooler = ImageMachineName(SpoolerMachine(windowsIs64Bit));
+    const std::string both = "this prnlink.exe is " + ours + " and this Windows is " + spooler;
+    if (install) {
+        return both + ": it would copy PRNLINK.DLL into SysWOW64 and register it with the " +
+               spooler + " spooler, which cannot load a " + ours + " monitor. Install with the " +
+               spooler + " prnlink.exe and PRNLINK.DLL; nothing was changed";
+    }
+    return both + ": its system directory is SysWOW64, not the one the " + spooler +
+           " spooler loads PRNLINK.DLL from. Uninstall with the " + spooler +
+           " prnlink.exe; nothing was changed";
+}
+
 } // namespace
 
 int CommandInstall(const Options& options) {
@@ -64,6 +82,10 @@ int CommandInstall(const Options& options) {
     if (!TakeMonitorName("install", &args, &name, &exitCode)) {
         return exitCode;
     }
+    const std::string wrongWindows = WrongWindows(true);
+    if (!wrongWindows.empty()) {
+        return Fail(wrongWindows);
+    }
     std::wstring source = options.dllPath.empty() ? DefaultDllPath() : options.dllPath;
     if (!FileExists(source)) {
         if (!options.dllPath.empty()) {
@@ -72,6 +94,15 @@ int CommandInstall(const Options& options) {
         }
         return Fail(Narrow(source) + " is missing: put PRNLINK.DLL beside prnlink.exe or give "
                                      "its path with --dll PATH");
+    }
+    // The loader would refuse a library of another machine only as no monitor at all.
+    const std::string mismatch = LibraryMachineMismatch(source);
+    if (!mismatch.empty()) {
+        if (!options.dllPath.empty()) {
+            return Usage("install", "--dll " + Narrow(source) + ": " + mismatch);
+        }
+        return Fail(Narrow(source) + ": " + mismatch + "; put the " +
+                    ImageMachineName(THIS_PROGRAM_MACHINE) + " PRNLINK.DLL beside prnlink.exe");
     }
     if (!options.dllPath.empty() && !IsPortMonitorLibrary(source)) {
         return Usage("install", "--dll " + Narrow(source) +
@@ -133,6 +164,12 @@ int CommandUninstall(const Options& options) {
     int exitCode = EXIT_USAGE;
     if (!TakeMonitorName("uninstall", &args, &name, &exitCode)) {
         return exitCode;
+    }
+    // It would remove the registration yet look for the library, and the printers on its
+    // ports, through SysWOW64.
+    const std::string wrongWindows = WrongWindows(false);
+    if (!wrongWindows.empty()) {
+        return Fail(wrongWindows);
     }
     std::wstring wideName = Widen(name);
     std::wstring target = InstalledLibraryPath();

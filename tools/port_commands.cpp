@@ -78,7 +78,7 @@ int AddOrDeletePort(const Options& options, bool add) {
     const std::string& name = options.args[1];
     MonitorSession session;
     if (!session.Open(options)) {
-        return EXIT_FAILED;
+        return session.FailureExitCode();
     }
     // The port list as the spooler knows it: built from HCRPDB.txt.
     std::vector<std::wstring> names;
@@ -105,7 +105,7 @@ int CommandPorts(const Options& options) {
     }
     MonitorSession session;
     if (!session.Open(options)) {
-        return EXIT_FAILED;
+        return session.FailureExitCode();
     }
     std::vector<BYTE> buffer;
     DWORD count = 0;
@@ -292,7 +292,7 @@ int CommandTimeout(const Options& options) {
     }
     MonitorSession session;
     if (!session.Open(options)) {
-        return EXIT_FAILED;
+        return session.FailureExitCode();
     }
     DWORD needed = 0;
     if (set) {

@@ -1,10 +1,15 @@
 // Swapwell: installs the PRNLINK.DLL found in the current directory over the one in the
 // system directory. The spooler keeps the old library loaded, so the installed one is moved
 // aside rather than overwritten, and the new one takes effect when Windows restarts.
+// Each build installs only a library of its own architecture, on the Windows of that
+// architecture: the 32-bit one on 32-bit Windows, the 64-bit one on 64-bit Windows.
 #include <windows.h>
 
 #include <io.h>
 
+#include <string>
+
+#include "image_machine.h"
 #include "update_paths.h"
 
 namespace {
@@ -14,6 +19,9 @@ const char NOT_PRESENT[] = "Prnlink.dll is not present, abort update.";
 const char RESTART[] = "You must restart windows before the changes take effect";
 const char SOURCE_TOO_LONG[] = "Prnlink.dll path is too long, abort update.";
 const char WINDOWS_TOO_LONG[] = "The Windows directory path is too long, abort update.";
+const char WRONG_WINDOWS[] = "This is 64-bit Windows, whose spooler loads only a 64-bit "
+                             "PRNLINK.DLL: use the 64-bit (x64) Swapwell.exe with the 64-bit "
+                             "(x64) PRNLINK.DLL, abort update.";
 
 const int EXIT_UPDATED = 0;
 const int EXIT_ABORTED = -1;
@@ -27,9 +35,46 @@ int Abort(const char* message) {
     return EXIT_ABORTED;
 }
 
+// A 64-bit program runs only on 64-bit Windows; a 32-bit one does there under WOW64.
+// IsWow64Process is looked up rather than imported: Windows 2000 and XP before SP2, all
+// 32-bit, lack it.
+bool WindowsIs64Bit() {
+#ifdef _WIN64
+    return true;
+#else
+    typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, PBOOL);
+    const auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process")));
+    BOOL wow64 = FALSE;
+    return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
+// The machine of the file at path from its first bytes. A file that cannot be read counts
+// as no image: the copy then fails as it always did.
+ImageMachine FileMachine(const char* path) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return ImageMachine::NOT_AN_IMAGE;
+    }
+    unsigned char head[IMAGE_HEADER_BYTES];
+    DWORD length = 0;
+    const BOOL read = ReadFile(file, head, sizeof head, &length, nullptr);
+    CloseHandle(file);
+    return read ? ReadImageMachine(head, length) : ImageMachine::NOT_AN_IMAGE;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Under WOW64 the system directory below would be SysWOW64, where no 64-bit spooler
+    // looks.
+    if (!InstallsForSpooler(THIS_PROGRAM_MACHINE, WindowsIs64Bit())) {
+        return Abort(WRONG_WINDOWS);
+    }
+
     char windowsDirectory[UPDATE_PATH_SIZE];
     char currentDirectory[UPDATE_PATH_SIZE];
     // Both report the size they need when the buffer is too small; the path building
@@ -50,6 +95,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     if (_access(paths.source, 0) != 0) {
         return Abort(NOT_PRESENT);
+    }
+    // The spooler could not load a library of another machine. By now this program's
+    // machine is the spooler's.
+    const ImageMachine library = FileMachine(paths.source);
+    if (!LibraryFitsProgram(library, THIS_PROGRAM_MACHINE)) {
+        const std::string ours = ImageMachineName(THIS_PROGRAM_MACHINE);
+        return Abort((std::string("PRNLINK.DLL is a ") + ImageMachineName(library) +
+                      " library, but this Swapwell.exe and this Windows are " + ours +
+                      ": use the " + ours + " PRNLINK.DLL, abort update.")
+                         .c_str());
     }
 
     // From here on every step is attempted whatever the previous one did; the user is told

@@ -3,6 +3,7 @@
 // Tarnwick.exe running or not. Checks what it prints and its exit codes.
 
 #include "support/hcrpdb_writer.h"
+#include "support/synthetic_image.h"
 
 #include <gtest/gtest.h>
 
@@ -564,6 +565,22 @@ TEST_F(PrnlinkCli, InstallAndUninstallInWinesSpooler) {
     ASSERT_FALSE(MonitorRegistered(name));
     ASSERT_FALSE(SpoolerListsPort(L"Ready"));
 
+    // A library of the other architecture beside a copy of prnlink.exe, where the copy takes
+    // it by default.
+    const std::string otherDirectory = std::string(kTestDirectory) + "\\other-machine";
+    const std::string otherLibrary = otherDirectory + "\\PRNLINK.DLL";
+    CreateDirectoryA(otherDirectory.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA("prnlink.exe", (otherDirectory + "\\prnlink.exe").c_str(), FALSE));
+    ASSERT_TRUE(
+        WriteWholeFile(otherLibrary, testsupport::SyntheticImage(testsupport::OTHER_MACHINE)));
+    const std::string wrongMachine = std::string(": a ") + testsupport::OTHER_ARCHITECTURE +
+                                     " library; this prnlink.exe is " +
+                                     testsupport::THIS_ARCHITECTURE + " and loads only " +
+                                     testsupport::THIS_ARCHITECTURE + " libraries";
+    const std::string otherInstall = "--dll " + otherLibrary + " install";
+    const std::string otherPorts = "--dll " + otherLibrary + " ports";
+    const std::string otherRefused = "--dll " + otherLibrary + wrongMachine;
+
     // Refused before anything is touched.
     struct Refusal {
         const char* arguments;
@@ -573,6 +590,8 @@ TEST_F(PrnlinkCli, InstallAndUninstallInWinesSpooler) {
         {"install --name \"\"", "--name \"\""},
         {"--dll C:\\nowhere\\PRNLINK.DLL install", "--dll C:\\nowhere\\PRNLINK.DLL: no such file"},
         {"--dll C:\\windows\\system32\\kernel32.dll install", "not a port monitor library"},
+        {otherInstall.c_str(), otherRefused.c_str()},
+        {otherPorts.c_str(), otherRefused.c_str()},
         {"install extra", "not \"extra\""},
         {"uninstall --name", "--name needs a value"},
     };
@@ -582,6 +601,13 @@ TEST_F(PrnlinkCli, InstallAndUninstallInWinesSpooler) {
         EXPECT_TRUE(Contains(run.err, refusal.said)) << refusal.arguments;
         EXPECT_FALSE(FileExists(SystemLibraryPath())) << refusal.arguments;
     }
+    // Taken from beside prnlink.exe, it is not a bad command line but still refused.
+    RunResult besides = RunPrnlink("install" + nameOption, otherDirectory + "\\prnlink.exe");
+    EXPECT_EQ(besides.exitCode, 1u) << besides.out << besides.err;
+    EXPECT_TRUE(Contains(besides.err, otherLibrary + wrongMachine + "; put the " +
+                                          testsupport::THIS_ARCHITECTURE +
+                                          " PRNLINK.DLL beside prnlink.exe"));
+    EXPECT_FALSE(FileExists(SystemLibraryPath()));
     EXPECT_FALSE(MonitorRegistered(name));
 
     RunResult install = RunPrnlink("install" + nameOption);
@@ -662,6 +688,12 @@ TEST_F(PrnlinkCli, DoctorChecksEachThingOnceAndSaysWhatToDo) {
     ASSERT_EQ(install.exitCode, 0u) << install.err;
     RunResult healthy = RunPrnlink("doctor Ready");
     EXPECT_EQ(healthy.exitCode, 0u) << healthy.out << healthy.err;
+    // First, since the spooler loads no library of another architecture at all.
+    const std::string architectureLine =
+        std::string("ok    library architecture: C:\\windows\\system32\\PRNLINK.DLL and the "
+                    "spooler of this Windows are ") +
+        testsupport::THIS_ARCHITECTURE + "\r\n";
+    EXPECT_EQ(healthy.out.substr(0, architectureLine.size()), architectureLine);
     for (const char* line :
          {"ok    stack process: Tarnwick.exe runs", "ok    install directory",
           "ok    Bluetooth library",
@@ -686,7 +718,17 @@ TEST_F(PrnlinkCli, DoctorChecksEachThingOnceAndSaysWhatToDo) {
     ASSERT_TRUE(CopyFileA("prnlink.exe", (unlisted + "\\prnlink.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA("QORLIB.DLL", (unlisted + "\\QORLIB.DLL").c_str(), FALSE));
     std::wstring moved = SystemLibraryPath() + L".away";
+    const std::string otherArchitecture =
+        std::string("FAIL  library architecture: C:\\windows\\system32\\PRNLINK.DLL is ") +
+        testsupport::OTHER_ARCHITECTURE + "; the spooler of this Windows is " +
+        testsupport::THIS_ARCHITECTURE + "\r\n      to do: put the " +
+        testsupport::THIS_ARCHITECTURE + " PRNLINK.DLL in its place with the " +
+        testsupport::THIS_ARCHITECTURE + " Swapwell.exe, then restart Windows";
+    const std::string noLibrary =
+        "FAIL  library architecture: neither C:\\windows\\system32\\PRNLINK.DLL nor " + unlisted +
+        "\\PRNLINK.DLL exists";
 
+    // alsoSaid: the second failure of a break that fails two checks.
     struct Case {
         const char* check;
         std::function<void()> breakIt;
@@ -694,7 +736,21 @@ TEST_F(PrnlinkCli, DoctorChecksEachThingOnceAndSaysWhatToDo) {
         const char* program;
         const char* arguments;
         const char* said;
+        const char* alsoSaid = nullptr;
     } cases[] = {
+        // Wine's spooler, in prnlink.exe's process, finds the PRNLINK.DLL beside it first and
+        // still lists the ports.
+        {"library architecture",
+         [&] {
+             MoveFileExW(SystemLibraryPath().c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING);
+             const std::wstring path = SystemLibraryPath(); // ASCII in the test prefix
+             WriteWholeFile(std::string(path.begin(), path.end()),
+                            testsupport::SyntheticImage(testsupport::OTHER_MACHINE));
+         },
+         [&] {
+             MoveFileExW(moved.c_str(), SystemLibraryPath().c_str(), MOVEFILE_REPLACE_EXISTING);
+         },
+         "prnlink.exe", "doctor", otherArchitecture.c_str()},
         {"stack process", [&] { stack.Stop(); }, [&] { stack.Start(); }, "prnlink.exe", "doctor",
          "FAIL  stack process: Tarnwick.exe is not running"},
         {"install directory",
@@ -712,7 +768,8 @@ TEST_F(PrnlinkCli, DoctorChecksEachThingOnceAndSaysWhatToDo) {
         {"spooler registration", [] { RunPrnlink("uninstall"); }, [] { RunPrnlink("install"); },
          "prnlink.exe", "doctor",
          "FAIL  spooler registration: no monitor of the spooler uses "
-         "PRNLINK.DLL"},
+         "PRNLINK.DLL",
+         "FAIL  spooler ports: the spooler lists none of the monitor's ports"},
         {"spooler ports",
          [&] {
              MoveFileExW(SystemLibraryPath().c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -721,7 +778,7 @@ TEST_F(PrnlinkCli, DoctorChecksEachThingOnceAndSaysWhatToDo) {
              MoveFileExW(moved.c_str(), SystemLibraryPath().c_str(), MOVEFILE_REPLACE_EXISTING);
          },
          "C:\\prnlink-cli-test\\unlisted\\prnlink.exe", "doctor",
-         "FAIL  spooler ports: the spooler does not list \"Ready\""},
+         "FAIL  spooler ports: the spooler does not list \"Ready\"", noLibrary.c_str()},
         {"retry time-out",
          [] {
              SetRegistryText(HKEY_LOCAL_MACHINE, kMonitorKey, L"TransmissionRetryTimeout", L"abc");
@@ -742,15 +799,17 @@ TEST_F(PrnlinkCli, DoctorChecksEachThingOnceAndSaysWhatToDo) {
         EXPECT_TRUE(Contains(run.out, c.said)) << c.check;
         EXPECT_TRUE(Contains(run.out, "      to do: ")) << c.check;
         EXPECT_TRUE(Contains(run.out, "some checks failed")) << c.check;
-        // The one failure, and (for the registration) the ports that go with it.
+        // The one failure, and the one that goes with it: the ports of a monitor that is not
+        // registered, the architecture of a library that is nowhere.
+        if (c.alsoSaid != nullptr) {
+            EXPECT_TRUE(Contains(run.out, c.alsoSaid)) << c.check;
+        }
         size_t failures = 0;
         for (size_t at = run.out.find("FAIL  "); at != std::string::npos;
              at = run.out.find("FAIL  ", at + 1)) {
             ++failures;
         }
-        EXPECT_EQ(failures, std::string(c.check) == "spooler registration" ? 2u : 1u)
-            << c.check << "\n"
-            << run.out;
+        EXPECT_EQ(failures, c.alsoSaid != nullptr ? 2u : 1u) << c.check << "\n" << run.out;
     }
     RunResult unknown = RunPrnlink("doctor Nowhere");
     EXPECT_EQ(unknown.exitCode, 2u);

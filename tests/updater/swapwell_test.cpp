@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "support/synthetic_image.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -500,6 +502,31 @@ TEST_F(Swapwell, StartedFromADriveRoot) {
     Remove(source);
     ExpectEnded(run, 0, RESTART);
     EXPECT_EQ(Contents(target_), "new library from the root");
+}
+
+TEST_F(Swapwell, RefusesALibraryOfTheOtherArchitectureAndInstallsOneOfItsOwn) {
+    const DWORD attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    WriteFile(target_, "old library", attributes);
+    WriteFile(backup_, "older library");
+    WriteFile(source_, testsupport::SyntheticImage(testsupport::OTHER_MACHINE));
+    const std::string refusal = std::string("PRNLINK.DLL is a ") + testsupport::OTHER_ARCHITECTURE +
+                                " library, but this Swapwell.exe and this Windows are " +
+                                testsupport::THIS_ARCHITECTURE + ": use the " +
+                                testsupport::THIS_ARCHITECTURE + " PRNLINK.DLL, abort update.";
+    Outcome run = RunSwapwell(scratch_);
+    ExpectEnded(run, EXIT_ABORTED, refusal.c_str());
+    EXPECT_EQ(Contents(target_), "old library");
+    EXPECT_EQ(GetFileAttributesA(target_.c_str()) & attributes, attributes);
+    EXPECT_EQ(Contents(backup_), "older library");
+
+    // The same headers naming this program's machine are taken like any library.
+    Remove(backup_);
+    const std::string own = testsupport::SyntheticImage(testsupport::THIS_MACHINE);
+    WriteFile(source_, own);
+    run = RunSwapwell(scratch_);
+    ExpectEnded(run, 0, RESTART);
+    EXPECT_EQ(Contents(target_), own);
+    EXPECT_FALSE(Exists(backup_));
 }
 
 TEST_F(Swapwell, RefusesACurrentDirectoryTooLongForItsBuffers) {
