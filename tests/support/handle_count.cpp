@@ -17,6 +17,19 @@ size_t CountOpenHandles(size_t probe) {
     return open;
 }
 
+size_t SteadyOpenHandleCount() {
+    size_t count = CountOpenHandles();
+    for (int tries = 0; tries < 100; ++tries) {
+        Sleep(50);
+        const size_t again = CountOpenHandles();
+        if (again == count) {
+            break;
+        }
+        count = again;
+    }
+    return count;
+}
+
 size_t HeapBytesInUse() {
     HANDLE heaps[64];
     const DWORD count = GetProcessHeaps(64, heaps);
