@@ -71,16 +71,27 @@ class PrnlinkProcess {
         started_ = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
                                   directory.empty() ? nullptr : directory.c_str(), &startup,
                                   &process_) != FALSE;
+        startError_ = started_ ? 0 : GetLastError();
     }
     // Waits at most 90 s for the end.
     RunResult Finish() {
         RunResult run;
+        // A run that never started or never ended says so, rather than showing only as an
+        // exit code of -1 with no output.
+        if (!started_) {
+            ADD_FAILURE() << "CreateProcess failed, error " << startError_;
+        }
         if (started_) {
-            if (WaitForSingleObject(process_.hProcess, 90000) != WAIT_OBJECT_0) {
+            const DWORD waited = WaitForSingleObject(process_.hProcess, 90000);
+            if (waited != WAIT_OBJECT_0) {
+                ADD_FAILURE() << "prnlink.exe did not end: wait result " << waited << ", error "
+                              << GetLastError();
                 TerminateProcess(process_.hProcess, 99);
                 WaitForSingleObject(process_.hProcess, 5000);
             }
-            GetExitCodeProcess(process_.hProcess, &run.exitCode);
+            if (!GetExitCodeProcess(process_.hProcess, &run.exitCode)) {
+                ADD_FAILURE() << "no exit code, error " << GetLastError();
+            }
             CloseHandle(process_.hThread);
             CloseHandle(process_.hProcess);
             started_ = false;
@@ -99,6 +110,7 @@ class PrnlinkProcess {
     HANDLE err_;
     PROCESS_INFORMATION process_ = {};
     bool started_ = false;
+    DWORD startError_ = 0;
 };
 
 // Runs prnlink.exe (beside this program) with the given argument text, waiting at most
