@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "image_machine.h"
+#include "running_windows.h"
 #include "spooler_host.h"
 
 #include <windows.h>
@@ -48,9 +49,6 @@ std::wstring ProgramDirectory();
 // Whether there is a file (not a directory) at path.
 bool FileExists(const std::wstring& path);
 
-// Whether this Windows is 64-bit: always for this program's x64 build, and for its i686
-// build when it runs under WOW64.
-bool WindowsIs64Bit();
 // The machine of the file at path, read from its first bytes; false with the error code
 // when it cannot be read.
 bool ReadFileMachine(const std::wstring& path, ImageMachine* machine, DWORD* error);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "image_machine.h"
+#include "running_windows.h"
 #include "update_paths.h"
 
 namespace {
@@ -33,21 +34,6 @@ const DWORD SETTLE_MS = 1000;
 int Abort(const char* message) {
     MessageBoxA(nullptr, message, CAPTION, MB_OK);
     return EXIT_ABORTED;
-}
-
-// A 64-bit program runs only on 64-bit Windows; a 32-bit one does there under WOW64.
-// IsWow64Process is looked up rather than imported: Windows 2000 and XP before SP2, all
-// 32-bit, lack it.
-bool WindowsIs64Bit() {
-#ifdef _WIN64
-    return true;
-#else
-    typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, PBOOL);
-    const auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process")));
-    BOOL wow64 = FALSE;
-    return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &wow64) && wow64;
-#endif
 }
 
 // The machine of the file at path from its first bytes. A file that cannot be read counts
