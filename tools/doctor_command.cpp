@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include "job/device_id.h"
+#include "ports/retry_timeout_range.h"
 
 #include <cstring>
 #include <string>
@@ -286,7 +287,7 @@ Verdict CheckRetryTimeout(Findings* findings) {
         digits = digits && c >= L'0' && c <= L'9';
         seconds = seconds * 10 + static_cast<unsigned long>(c - L'0');
     }
-    if (!digits || seconds == 0 || seconds > 4294967ul) {
+    if (!digits || seconds < RETRY_TIMEOUT_MIN_SECONDS || seconds > RETRY_TIMEOUT_MAX_SECONDS) {
         return Failed("\"TransmissionRetryTimeout\" is \"" + Narrow(text) +
                           "\", not a number of seconds from 1 to 4294967: a write gives up "
                           "at its first wait for credit",

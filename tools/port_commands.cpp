@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "job/device_id.h"
+#include "ports/retry_timeout_range.h"
 
 #include <cstdio>
 #include <cstring>
@@ -287,7 +288,7 @@ int CommandTimeout(const Options& options) {
     }
     unsigned long seconds = 0;
     // Seconds times 1000 must fit 32 bits: the monitor keeps milliseconds.
-    if (set && !ParseNumber(args[2], 4294967ul, &seconds)) {
+    if (set && !ParseNumber(args[2], RETRY_TIMEOUT_MAX_SECONDS, &seconds)) {
         return Usage("timeout", "the time-out is a whole number of seconds from 0 to 4294967");
     }
     MonitorSession session;

@@ -115,11 +115,15 @@ DWORD AddPort(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandl
             SetLastError(ERROR_ALREADY_EXISTS);
             return ERROR_ALREADY_EXISTS;
         }
-        // The record keeps a zero address, zero channel numbers and a zero time-out.
+        // Zero channel numbers and a zero time-out until OpenPort rebuilds the port from
+        // its device record. A name that is a Bluetooth address (as the port dialog sends)
+        // gives the port that address, so that it stays while the device database lists
+        // its printer; any other name keeps the zero address.
         record = CreatePortRecord(monitor, name);
         if (record == nullptr) {
             return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
         }
+        ParsePortAddress(name, record->connection.deviceAddress);
     }
     if (!g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, name, L"")) {
         DWORD writeError = FailureCode(ERROR_WRITE_FAULT);

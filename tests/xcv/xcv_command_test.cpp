@@ -331,7 +331,7 @@ TEST_F(XcvCommands, AdministrativeCommandsNeedTheAdministerRight) {
     EXPECT_EQ(g_spoolerCalls, 0) << "refused before asking the spooler";
 }
 
-TEST_F(XcvCommands, AddPortRecordsTheNameWithoutAddressAndOutsideTheLock) {
+TEST_F(XcvCommands, AddPortRecordsTheNameAndAnyAddressInItOutsideTheLock) {
     XcvHandle* admin = Admin();
     EXPECT_EQ(Run(admin, L"AddPort", std::wstring(L"Desk Printer")), 0u);
     EXPECT_FALSE(g_lockWasHeld);
@@ -347,6 +347,14 @@ TEST_F(XcvCommands, AddPortRecordsTheNameWithoutAddressAndOutsideTheLock) {
     EXPECT_EQ(g_profileWrites[0].section, L"QuillPorts");
     EXPECT_EQ(g_profileWrites[0].key, L"Desk Printer");
     EXPECT_FALSE(g_profileWrites[0].deleted);
+
+    // A name that is an address gives the port that address.
+    EXPECT_EQ(Run(admin, L"AddPort", std::wstring(L"00:0a:95:12:34:56.1")), 0u);
+    record = Port(L"00:0a:95:12:34:56.1");
+    ASSERT_NE(record, nullptr);
+    const BYTE address[6] = {0x00, 0x0a, 0x95, 0x12, 0x34, 0x56};
+    EXPECT_EQ(memcmp(record->connection.deviceAddress, address, 6), 0);
+    EXPECT_EQ(record->connection.controlPsm, 0);
 }
 
 TEST_F(XcvCommands, TheLockProbeSeesAHeldLock) {
