@@ -15,12 +15,19 @@
 
 #include "support/hcrpdb_writer.h"
 #include "support/spooler_monitor.h"
+#include "support/spooler_state.h"
 #include "support/wide.h"
 
 // winspool exports it; the SDK headers of this toolchain leave it out.
 extern "C" BOOL WINAPI AddPortExW(LPWSTR pName, DWORD Level, LPBYTE lpBuffer, LPWSTR lpMonitorName);
 
 namespace {
+
+using testsupport::DeleteRegistryRetryValue;
+using testsupport::ProfileHas;
+using testsupport::RegistryRetryText;
+using testsupport::SpoolerHas;
+using testsupport::SpoolerPorts;
 
 // --- HCRPDB.txt, through the shared record writer. ---
 testsupport::DeviceEntry ZeroAddress(const char* name) {
@@ -43,39 +50,6 @@ size_t DatabaseSize() {
 }
 
 // --- What the spooler, win.ini and the registry say. ---
-std::vector<std::wstring> SpoolerPorts() {
-    DWORD needed = 0;
-    DWORD returned = 0;
-    EnumPortsW(nullptr, 1, nullptr, 0, &needed, &returned);
-    std::vector<BYTE> buffer(needed + 16);
-    std::vector<std::wstring> names;
-    if (!EnumPortsW(nullptr, 1, buffer.data(), static_cast<DWORD>(buffer.size()), &needed,
-                    &returned)) {
-        ADD_FAILURE() << "EnumPortsW failed: " << GetLastError();
-        return names;
-    }
-    auto* entries = reinterpret_cast<PORT_INFO_1W*>(buffer.data());
-    for (DWORD i = 0; i < returned; ++i) {
-        names.push_back(entries[i].pName);
-    }
-    return names;
-}
-
-bool SpoolerHas(const std::wstring& name) {
-    for (const auto& port : SpoolerPorts()) {
-        if (port == name) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool ProfileHas(const wchar_t* key) {
-    wchar_t value[64] = {};
-    GetProfileStringW(L"QuillPorts", key, L"<absent>", value, 64);
-    return wcscmp(value, L"<absent>") != 0;
-}
-
 // The [QuillPorts] section as the file in the prefix holds it.
 std::string WinIniSection() {
     std::wstring path = testsupport::WindowsDirectory() + L"\\win.ini";
@@ -94,44 +68,6 @@ std::string WinIniSection() {
     }
     size_t end = content.find("\n[", start + 1);
     return content.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-std::wstring RegistryRetryText() {
-    HKEY key = nullptr;
-    std::wstring text = L"<absent>";
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, testsupport::MonitorRegistryPath().c_str(), 0, KEY_READ,
-                      &key) != ERROR_SUCCESS) {
-        return text;
-    }
-    wchar_t value[32] = {};
-    DWORD size = sizeof(value) - sizeof(wchar_t);
-    DWORD type = 0;
-    if (RegQueryValueExW(key, L"TransmissionRetryTimeout", nullptr, &type,
-                         reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
-        type == REG_SZ) {
-        text = value;
-    }
-    RegCloseKey(key);
-    return text;
-}
-
-void DeleteRegistryRetryValue() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, testsupport::MonitorRegistryPath().c_str(), 0,
-                      KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"TransmissionRetryTimeout");
-        RegCloseKey(key);
-    }
-}
-
-// Wine's DeletePortW finds the monitor of a port by this key.
-void RegisterPortKey(const std::wstring& port) {
-    HKEY key = nullptr;
-    std::wstring path = testsupport::MonitorRegistryPath() + L"\\Ports\\" + port;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
 }
 
 // --- The Xcv channel. ---
@@ -314,7 +250,7 @@ TEST_F(XcvThroughSpooler, AddPortExWAndDeletePortWReachTheMonitor) {
 
     // DeletePortW removes the device record; the next enumeration drops the port. The
     // profile entry stays.
-    RegisterPortKey(portName);
+    ASSERT_TRUE(testsupport::RegisterPortKey(portName));
     EXPECT_TRUE(DeletePortW(nullptr, nullptr, portName)) << GetLastError();
     EXPECT_EQ(DatabaseSize(), 0u);
     EXPECT_FALSE(SpoolerHas(portName));
