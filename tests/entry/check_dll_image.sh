@@ -1,15 +1,16 @@
 #!/bin/sh
-# Checks PRNLINK.DLL as Windows and the spooler see it: exactly the three exports,
-# undecorated; imports of system libraries only (the C++ runtime is linked in), so that the
+# Checks a shipped library (PRNLINK.DLL, QUILLDLG.dll) as Windows and the spooler see it:
+# exactly its exports, undecorated; imports of system libraries only (the C++ runtime is linked in), so that the
 # file can be copied into System32 as it is; and the C runtime's start-up code as the entry
 # point, so that global objects are constructed at load and destroyed at unload before
 # DllEntryPoint runs for each reason.
-# Usage: check_dll_image.sh OBJDUMP NM PRNLINK.DLL ARCH (i686 or x64)
+# Usage: check_dll_image.sh OBJDUMP NM DLL ARCH (i686 or x64) "EXPORT..." (sorted)
 set -eu
 objdump="$1"
 nm="$2"
 dll="$3"
 arch="$4"
+expected="$5"
 failed=0
 fail() {
     echo "FAIL: $*"
@@ -29,7 +30,7 @@ esac
 
 exports=$(printf '%s\n' "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
     sed -n 's/^[[:space:]]*\[ *[0-9]*\][[:space:]]*//p' | sort | tr '\n' ' ')
-if [ "$exports" != "DllEntryPoint InitializeMonitorEx InitializePrintMonitor2 " ]; then
+if [ "$exports" != "$expected " ]; then
     fail "exports are '$exports'"
 fi
 
@@ -55,5 +56,5 @@ case "$symbols" in
 *) fail "entry point $address is '$symbols', not the C runtime's DllMainCRTStartup" ;;
 esac
 
-[ "$failed" -eq 0 ] && echo "PRNLINK.DLL: exports, imports and entry point as expected"
+[ "$failed" -eq 0 ] && echo "$(basename "$dll"): exports, imports and entry point as expected"
 exit "$failed"
