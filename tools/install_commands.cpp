@@ -1,5 +1,6 @@
-// prnlink install and uninstall: PRNLINK.DLL copied into the system directory and
-// registered with the spooler (AddMonitorW), and taken away again (DeleteMonitorW).
+// prnlink install and uninstall: PRNLINK.DLL and its port dialogs (QUILLDLG.dll) copied into
+// the system directory and the monitor registered with the spooler (AddMonitorW), and taken
+// away again (DeleteMonitorW).
 
 #include "command_support.h"
 #include "command_table.h"
@@ -22,15 +23,51 @@ namespace prnlink {
 namespace {
 
 const wchar_t kLibraryFile[] = L"PRNLINK.DLL";
+// The port dialogs, which the monitor's "MonitorUI" answer names: the spooler's client
+// loads them from the system directory when an administrator presses Add Port,
+// Configure Port or Delete Port.
+const wchar_t kDialogsFile[] = L"QUILLDLG.dll";
 
-std::wstring InstalledLibraryPath() {
+std::wstring SystemFilePath(const wchar_t* file) {
     wchar_t system[MAX_PATH] = {};
     // The system directory of this program's architecture, from which the spooler of the
     // same architecture loads its monitors: System32 for the 64-bit build on 64-bit Windows
     // and for the 32-bit build on 32-bit Windows. (A 32-bit build on 64-bit Windows would
     // get SysWOW64, which no spooler reads; install and uninstall refuse to run there.)
     GetSystemDirectoryW(system, MAX_PATH);
-    return std::wstring(system) + L"\\" + kLibraryFile;
+    return std::wstring(system) + L"\\" + file;
+}
+
+std::wstring InstalledLibraryPath() {
+    return SystemFilePath(kLibraryFile);
+}
+
+// Copies QUILLDLG.dll from beside the monitor's library into the system directory. Empty
+// when it was copied, or when there is none to copy (said in a line: the monitor works
+// without it); otherwise why it was not.
+std::string InstallPortDialogs(const std::wstring& librarySource) {
+    std::wstring source =
+        librarySource.substr(0, librarySource.find_last_of(L"\\/") + 1) + kDialogsFile;
+    if (!FileExists(source)) {
+        PrintLine("no " + Narrow(source) +
+                  ": the Add Port, Configure Port and Delete Port "
+                  "buttons will not work for Bluetooth ports");
+        return std::string();
+    }
+    const std::string mismatch = LibraryMachineMismatch(source);
+    if (!mismatch.empty()) {
+        return Narrow(source) + ": " + mismatch + "; nothing was changed";
+    }
+    std::wstring target = SystemFilePath(kDialogsFile);
+    if (!CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+        DWORD code = GetLastError();
+        return "cannot copy " + Narrow(source) + " to " + Narrow(target) + ": " +
+               DescribeWin32Error(code) +
+               (code == ERROR_SHARING_VIOLATION ? " (a port dialog is open: close it)" : "") +
+               "; nothing was changed";
+    }
+    PrintLine("copied " + Narrow(source) + " to " + Narrow(target) + " (the port dialogs)");
+    return std::string();
 }
 
 // The monitor name from --name, checked; false after the usage message.
@@ -115,6 +152,11 @@ int CommandInstall(const Options& options) {
     DWORD error = 0;
     if (!RegisteredMonitors(&monitors, &error)) {
         return Fail("cannot ask the spooler for its monitors: " + DescribeWin32Error(error));
+    }
+    // First, so that a failure leaves everything as it was.
+    const std::string dialogsFailure = InstallPortDialogs(source);
+    if (!dialogsFailure.empty()) {
+        return Fail(dialogsFailure);
     }
     const RegisteredMonitor* existing = FindMonitor(monitors, wideName);
     if (existing != nullptr && FileExists(target)) {
@@ -229,6 +271,15 @@ int CommandUninstall(const Options& options) {
         return Fail("cannot delete " + Narrow(target) + ": " + DescribeWin32Error(code));
     }
     PrintLine("deleted " + Narrow(target));
+    std::wstring dialogs = SystemFilePath(kDialogsFile);
+    if (FileExists(dialogs)) {
+        if (DeleteFileW(dialogs.c_str())) {
+            PrintLine("deleted " + Narrow(dialogs));
+        } else {
+            PrintLine("kept " + Narrow(dialogs) + ": " + DescribeWin32Error(GetLastError()) +
+                      " (a port dialog is open?); delete it by hand");
+        }
+    }
     return EXIT_OK;
 }
 

@@ -414,10 +414,10 @@ TEST_F(PrnlinkCli, TimeoutAddPortAndDeletePortThroughXcv) {
 
 const char kAdminMonitor[] = "Prnlink CLI Test";
 
-std::wstring SystemLibraryPath() {
+std::wstring SystemLibraryPath(const wchar_t* file = L"PRNLINK.DLL") {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    return std::wstring(system) + L"\\PRNLINK.DLL";
+    return std::wstring(system) + L"\\" + file;
 }
 
 bool FileExists(const std::wstring& path) {
@@ -574,6 +574,7 @@ TEST_F(PrnlinkCli, InstallAndUninstallInWinesSpooler) {
     const std::string nameOption = std::string(" --name \"") + kAdminMonitor + "\"";
     RunPrnlink("uninstall" + nameOption); // whatever an interrupted run left
     DeleteFileW(SystemLibraryPath().c_str());
+    DeleteFileW(SystemLibraryPath(L"QUILLDLG.dll").c_str());
     ASSERT_FALSE(MonitorRegistered(name));
     ASSERT_FALSE(SpoolerListsPort(L"Ready"));
 
@@ -625,7 +626,9 @@ TEST_F(PrnlinkCli, InstallAndUninstallInWinesSpooler) {
     RunResult install = RunPrnlink("install" + nameOption);
     EXPECT_EQ(install.exitCode, 0u) << install.out << install.err;
     EXPECT_TRUE(Contains(install.out, "registered the monitor \"Prnlink CLI Test\""));
+    EXPECT_TRUE(Contains(install.out, "(the port dialogs)"));
     EXPECT_TRUE(FileExists(SystemLibraryPath()));
+    EXPECT_TRUE(FileExists(SystemLibraryPath(L"QUILLDLG.dll")));
     EXPECT_TRUE(MonitorRegistered(name));
     EXPECT_TRUE(SpoolerListsPort(L"Ready"));
     RunResult again = RunPrnlink("install" + nameOption);
@@ -664,6 +667,7 @@ TEST_F(PrnlinkCli, InstallAndUninstallInWinesSpooler) {
     EXPECT_EQ(rest.exitCode, 0u) << rest.err;
     EXPECT_TRUE(Contains(rest.out, "deleted C:\\windows\\system32\\PRNLINK.DLL"));
     EXPECT_FALSE(FileExists(SystemLibraryPath()));
+    EXPECT_FALSE(FileExists(SystemLibraryPath(L"QUILLDLG.dll")));
     RunResult nothing = RunPrnlink("uninstall" + nameOption);
     EXPECT_EQ(nothing.exitCode, 0u);
     EXPECT_TRUE(Contains(nothing.out, "is not installed: nothing to do"));
