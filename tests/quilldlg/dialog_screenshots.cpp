@@ -113,41 +113,41 @@ int wmain(int argc, wchar_t** argv) {
     int failures = 0;
     wchar_t port[64];
     wcscpy(port, kPort);
-    failures += Report(testsupport::RunDriven(
-        [&] { return ConfigurePortW(nullptr, owner, port); },
-        [&](DialogDriver& d) {
-            HWND dialog = d.Await(std::wstring(L"Configure Port ") + kPort);
-            Save(d, dialog, L"configure-port");
-            d.SetText(dialog, IDC_RETRY_TIMEOUT, L"0");
-            d.Press(dialog, IDOK);
-            HWND box = d.Await(L"Bluetooth Printer Port");
-            Save(d, box, L"timeout-refused");
-            d.Press(box, IDOK);
-            d.AwaitClosed(box);
-            d.Press(dialog, IDCANCEL);
-        }));
+    failures += Report(testsupport::RunDriven([&] { return ConfigurePortW(nullptr, owner, port); },
+                                              [&](DialogDriver& d) {
+                                                  HWND dialog = d.Await(
+                                                      std::wstring(L"Configure Port ") + kPort);
+                                                  Save(d, dialog, L"configure-port");
+                                                  d.SetText(dialog, IDC_RETRY_TIMEOUT, L"0");
+                                                  d.Press(dialog, IDOK);
+                                                  HWND box = d.Await(L"Bluetooth Printer Port");
+                                                  Save(d, box, L"timeout-refused");
+                                                  d.Press(box, IDOK);
+                                                  d.AwaitClosed(box);
+                                                  d.Press(dialog, IDCANCEL);
+                                              }));
     wchar_t monitor[64];
     wcscpy(monitor, testsupport::kMonitorName);
-    failures += Report(testsupport::RunDriven(
-        [&] { return AddPortW(nullptr, owner, monitor); },
-        [&](DialogDriver& d) {
-            HWND dialog = d.Await(L"Add Bluetooth Printer Port");
-            d.SetText(dialog, IDC_NEW_PORT_NAME, L"00:1b:dc:0f:10:02.1");
-            Save(d, dialog, L"add-port");
-            d.Press(dialog, IDCANCEL);
-        }));
+    failures += Report(
+        testsupport::RunDriven([&] { return AddPortW(nullptr, owner, monitor); },
+                               [&](DialogDriver& d) {
+                                   HWND dialog = d.Await(L"Add Bluetooth Printer Port");
+                                   d.SetText(dialog, IDC_NEW_PORT_NAME, L"00:1b:dc:0f:10:02.1");
+                                   Save(d, dialog, L"add-port");
+                                   d.Press(dialog, IDCANCEL);
+                               }));
     HMODULE library = LoadLibraryW(L"QUILLDLG.dll");
     auto initialize = reinterpret_cast<PMONITORUI(WINAPI*)()>(
         reinterpret_cast<void*>(GetProcAddress(library, "InitializePrintMonitorUI")));
     PMONITORUI ui = initialize != nullptr ? initialize() : nullptr;
     if (ui != nullptr) {
-        failures += Report(testsupport::RunDriven(
-            [&] { return ui->pfnDeletePortUI(nullptr, owner, kPort); },
-            [&](DialogDriver& d) {
-                HWND box = d.Await(L"Bluetooth Printer Port");
-                Save(d, box, L"delete-port");
-                d.Press(box, IDNO);
-            }));
+        failures += Report(
+            testsupport::RunDriven([&] { return ui->pfnDeletePortUI(nullptr, owner, kPort); },
+                                   [&](DialogDriver& d) {
+                                       HWND box = d.Await(L"Bluetooth Printer Port");
+                                       Save(d, box, L"delete-port");
+                                       d.Press(box, IDNO);
+                                   }));
     } else {
         ++failures;
     }
