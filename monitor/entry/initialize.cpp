@@ -3,6 +3,7 @@
 #include "entry/monitor.h"
 #include "entry/legacy_adapters.h"
 #include "entry/registry_shim.h"
+#include "entry/reported_operations.h"
 #include "ports/port_record.h"
 
 #include <initializer_list>
@@ -13,22 +14,22 @@ MonitorHandle* g_monitors;
 // clang-format off
 Monitor2Table g_monitor2Table = {
     MONITOR2_SIZE,
-    EnumPorts,
-    OpenPort,
+    ReportedEnumPorts,
+    ReportedOpenPort,
     nullptr, // OpenPortEx
-    StartDocPort,
-    WritePort,
-    ReadPort,
-    EndDocPort,
-    ClosePort,
+    ReportedStartDocPort,
+    ReportedWritePort,
+    ReportedReadPort,
+    ReportedEndDocPort,
+    ReportedClosePort,
     nullptr, // AddPort: ports are not added through the spooler's dialog
-    AddPortEx,
-    nullptr, // ConfigurePort
-    DeletePort,
-    GetPrinterDataFromPort,
-    SetPortTimeOuts,
-    XcvOpenPort,
-    XcvDataPort,
+    ReportedAddPortEx,
+    nullptr, // ConfigurePort: the port dialogs' library (QUILLDLG.dll) does it through Xcv
+    ReportedDeletePort,
+    ReportedGetPrinterDataFromPort,
+    ReportedSetPortTimeOuts,
+    ReportedXcvOpenPort,
+    ReportedXcvDataPort,
     XcvClosePort,
     Shutdown,
     nullptr, // SendRecvBidiDataFromPort
@@ -152,16 +153,16 @@ extern "C" BOOL WINAPI InitializeMonitorEx(LPSTR pRegistryRoot, LegacyMonitorTab
     pMonitor->pfnOpenPort = LegacyOpenPort;
     pMonitor->pfnOpenPortEx = nullptr;
     pMonitor->pfnStartDocPort = LegacyStartDocPort;
-    pMonitor->pfnWritePort = WritePort;
-    pMonitor->pfnReadPort = ReadPort;
-    pMonitor->pfnEndDocPort = EndDocPort;
-    pMonitor->pfnClosePort = ClosePort;
+    pMonitor->pfnWritePort = ReportedWritePort;
+    pMonitor->pfnReadPort = ReportedReadPort;
+    pMonitor->pfnEndDocPort = ReportedEndDocPort;
+    pMonitor->pfnClosePort = ReportedClosePort;
     pMonitor->pfnAddPort = LegacyAddPort;
     pMonitor->pfnAddPortEx = nullptr;
     pMonitor->pfnConfigurePort = LegacyConfigurePort;
     pMonitor->pfnDeletePort = LegacyDeletePort;
     pMonitor->pfnGetPrinterDataFromPort = LegacyGetPrinterDataFromPort;
-    pMonitor->pfnSetPortTimeOuts = SetPortTimeOuts;
+    pMonitor->pfnSetPortTimeOuts = ReportedSetPortTimeOuts;
     return TRUE;
 }
 

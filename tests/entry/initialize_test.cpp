@@ -6,6 +6,7 @@
 
 #include "entry/legacy_adapters.h"
 #include "entry/monitor.h"
+#include "entry/reported_operations.h"
 #include "entry/registry_shim.h"
 #include "ports/port_record.h"
 
@@ -83,22 +84,22 @@ TEST(InitializePrintMonitor2, InstallsTheShimAndReturnsTheFullTable) {
     MonitorLockLeave();
     MonitorLockLeave();
 
-    EXPECT_SLOT(table->pfnEnumPorts, EnumPorts);
-    EXPECT_SLOT(table->pfnOpenPort, OpenPort);
+    EXPECT_SLOT(table->pfnEnumPorts, ReportedEnumPorts);
+    EXPECT_SLOT(table->pfnOpenPort, ReportedOpenPort);
     EXPECT_EQ(table->pfnOpenPortEx, nullptr);
-    EXPECT_SLOT(table->pfnStartDocPort, StartDocPort);
-    EXPECT_SLOT(table->pfnWritePort, WritePort);
-    EXPECT_SLOT(table->pfnReadPort, ReadPort);
-    EXPECT_SLOT(table->pfnEndDocPort, EndDocPort);
-    EXPECT_SLOT(table->pfnClosePort, ClosePort);
+    EXPECT_SLOT(table->pfnStartDocPort, ReportedStartDocPort);
+    EXPECT_SLOT(table->pfnWritePort, ReportedWritePort);
+    EXPECT_SLOT(table->pfnReadPort, ReportedReadPort);
+    EXPECT_SLOT(table->pfnEndDocPort, ReportedEndDocPort);
+    EXPECT_SLOT(table->pfnClosePort, ReportedClosePort);
     EXPECT_EQ(table->pfnAddPort, nullptr);
-    EXPECT_SLOT(table->pfnAddPortEx, AddPortEx);
+    EXPECT_SLOT(table->pfnAddPortEx, ReportedAddPortEx);
     EXPECT_EQ(table->pfnConfigurePort, nullptr);
-    EXPECT_SLOT(table->pfnDeletePort, DeletePort);
-    EXPECT_SLOT(table->pfnGetPrinterDataFromPort, GetPrinterDataFromPort);
-    EXPECT_SLOT(table->pfnSetPortTimeOuts, SetPortTimeOuts);
-    EXPECT_SLOT(table->pfnXcvOpenPort, XcvOpenPort);
-    EXPECT_SLOT(table->pfnXcvDataPort, XcvDataPort);
+    EXPECT_SLOT(table->pfnDeletePort, ReportedDeletePort);
+    EXPECT_SLOT(table->pfnGetPrinterDataFromPort, ReportedGetPrinterDataFromPort);
+    EXPECT_SLOT(table->pfnSetPortTimeOuts, ReportedSetPortTimeOuts);
+    EXPECT_SLOT(table->pfnXcvOpenPort, ReportedXcvOpenPort);
+    EXPECT_SLOT(table->pfnXcvDataPort, ReportedXcvDataPort);
     EXPECT_SLOT(table->pfnXcvClosePort, XcvClosePort);
     EXPECT_SLOT(table->pfnShutdown, Shutdown);
     EXPECT_EQ(table->pfnSendRecvBidiDataFromPort, nullptr);
@@ -137,16 +138,16 @@ TEST(InitializeMonitorEx, FillsTheLegacyTableOverAShimAndTheRegistryRoot) {
     EXPECT_SLOT(table.pfnOpenPort, LegacyOpenPort);
     EXPECT_EQ(table.pfnOpenPortEx, nullptr);
     EXPECT_SLOT(table.pfnStartDocPort, LegacyStartDocPort);
-    EXPECT_SLOT(table.pfnWritePort, WritePort);
-    EXPECT_SLOT(table.pfnReadPort, ReadPort);
-    EXPECT_SLOT(table.pfnEndDocPort, EndDocPort);
-    EXPECT_SLOT(table.pfnClosePort, ClosePort);
+    EXPECT_SLOT(table.pfnWritePort, ReportedWritePort);
+    EXPECT_SLOT(table.pfnReadPort, ReportedReadPort);
+    EXPECT_SLOT(table.pfnEndDocPort, ReportedEndDocPort);
+    EXPECT_SLOT(table.pfnClosePort, ReportedClosePort);
     EXPECT_SLOT(table.pfnAddPort, LegacyAddPort);
     EXPECT_EQ(table.pfnAddPortEx, nullptr);
     EXPECT_SLOT(table.pfnConfigurePort, LegacyConfigurePort);
     EXPECT_SLOT(table.pfnDeletePort, LegacyDeletePort);
     EXPECT_SLOT(table.pfnGetPrinterDataFromPort, LegacyGetPrinterDataFromPort);
-    EXPECT_SLOT(table.pfnSetPortTimeOuts, SetPortTimeOuts);
+    EXPECT_SLOT(table.pfnSetPortTimeOuts, ReportedSetPortTimeOuts);
 
     // The process-wide handle serves the legacy entries; its MONITORINIT reaches the root
     // key through the shim.
