@@ -77,6 +77,8 @@ enum QorlSimFaultKind {
     QORLSIM_FAULT_SEND_REFUSED = 12,              // QORL_SendData returns value once afterBytes
                                                   // data bytes were accepted
     QORLSIM_FAULT_RESPONSE_STATUS = 13,           // response status field replaced by value
+    QORLSIM_FAULT_DISCONNECT_DELAY = 14, // QORL_Disconnect returns value ms late (channel closed
+                                         // at once; other calls go on meanwhile)
 };
 
 typedef struct QorlSimFault {

@@ -104,12 +104,13 @@ struct AddressIndex {
 // earliest record with it that no earlier port took, so that the records left are the
 // printers without a port. Of two ports with one address, only the first keeps it unless
 // the file lists the address twice.
-void DropGonePorts(MonitorHandle* monitor, AddressIndex* index) {
+// A dropped port whose channels are open goes on *closing, to be closed after MonitorLock.
+void DropGonePorts(MonitorHandle* monitor, AddressIndex* index, PortRecord** closing) {
     PortRecord* record = monitor->ports;
     while (record != nullptr) {
         PortRecord* next = record->next;
         if (!index->Take(record->connection.deviceAddress)) {
-            DeletePortRecord(monitor, record);
+            DeletePortRecord(monitor, record, closing);
         }
         record = next;
     }
@@ -160,7 +161,7 @@ void AddNewPorts(MonitorHandle* monitor, const AddressIndex& index) {
 }
 
 // One pass over the file: its records in memory, then every port compared with them.
-void Reconcile(MonitorHandle* monitor, DeviceDatabase* database) {
+void Reconcile(MonitorHandle* monitor, DeviceDatabase* database, PortRecord** closing) {
     DeviceListEntry* listing = nullptr;
     int records = database->ReadListing(&listing);
     if (records == DEVICE_DATABASE_NO_MEMORY) {
@@ -174,7 +175,7 @@ void Reconcile(MonitorHandle* monitor, DeviceDatabase* database) {
             DeviceDatabase::FreeListing(listing);
             return; // the same: no memory to compare with
         }
-        DropGonePorts(monitor, &index);
+        DropGonePorts(monitor, &index, closing);
         AddNewPorts(monitor, index);
     }
     DeviceDatabase::FreeListing(listing);
@@ -194,10 +195,11 @@ BOOL WINAPI EnumPorts(HANDLE hMonitor, LPWSTR, DWORD Level, LPBYTE pPorts, DWORD
     }
     DeviceDatabase database;
     DWORD result = ERROR_SUCCESS;
+    PortRecord* closing = nullptr;
     {
         MonitorLockGuard lock;
         ReclaimRetiredPorts(monitor);
-        Reconcile(monitor, &database);
+        Reconcile(monitor, &database, &closing);
 
         DWORD needed = 0;
         for (PortRecord* record = monitor->ports; record != nullptr; record = record->next) {
@@ -225,6 +227,8 @@ BOOL WINAPI EnumPorts(HANDLE hMonitor, LPWSTR, DWORD Level, LPBYTE pPorts, DWORD
             }
         }
     }
+    // Dropped ports still connected: their channels close without holding up the others.
+    FreeClosingPorts(closing);
     if (result != ERROR_SUCCESS) {
         SetLastError(result);
         return FALSE;

@@ -85,10 +85,20 @@ bool Listed(PortRecord* first, const PortRecord* record) {
     return false;
 }
 
+bool ChannelsOpen(const PortRecord* record) {
+    return record->connection.channelFlags != 0 || record->connection.stackHold != 0;
+}
+
 // A record taken off the port list is freed at once unless the spooler holds it open or
-// a worker runs on it; then it waits in the retired list until neither holds.
-void RetireOrFree(MonitorHandle* monitor, PortRecord* record) {
+// a worker runs on it; then it waits in the retired list until neither holds. One with
+// open channels goes on the caller's closing list when it keeps one.
+void RetireOrFree(MonitorHandle* monitor, PortRecord* record, PortRecord** closing) {
     if (!StillInUse(record)) {
+        if (closing != nullptr && ChannelsOpen(record)) {
+            record->next = *closing;
+            *closing = record;
+            return;
+        }
         FreePortRecord(record);
         return;
     }
@@ -102,7 +112,7 @@ void RetireOrFree(MonitorHandle* monitor, PortRecord* record) {
 void FreePortRecord(PortRecord* record) {
     // Nothing uses the record any more; channels still open (a port dropped while connected
     // with no handle held) are closed first, so that no channel event reaches freed memory.
-    if (record->connection.channelFlags != 0 || record->connection.stackHold != 0) {
+    if (ChannelsOpen(record)) {
         record->connection.Disconnect();
     }
     if (record->deviceId != nullptr) {
@@ -121,21 +131,21 @@ void FreePortRecord(PortRecord* record) {
     GlobalFree(record);
 }
 
-BOOL DeletePortRecord(MonitorHandle* monitor, PortRecord* record) {
+BOOL DeletePortRecord(MonitorHandle* monitor, PortRecord* record, PortRecord** closing) {
     if (monitor == nullptr || record == nullptr) {
         return FALSE;
     }
     for (PortRecord** link = &monitor->ports; *link != nullptr; link = &(*link)->next) {
         if (*link == record) {
             *link = record->next;
-            RetireOrFree(monitor, record);
+            RetireOrFree(monitor, record, closing);
             return TRUE;
         }
     }
     return FALSE;
 }
 
-BOOL DeletePortRecordByName(MonitorHandle* monitor, const wchar_t* name) {
+BOOL DeletePortRecordByName(MonitorHandle* monitor, const wchar_t* name, PortRecord** closing) {
     if (monitor == nullptr || name == nullptr) {
         return FALSE;
     }
@@ -143,11 +153,19 @@ BOOL DeletePortRecordByName(MonitorHandle* monitor, const wchar_t* name) {
         PortRecord* record = *link;
         if (lstrcmpiW(record->name, name) == 0) {
             *link = record->next;
-            RetireOrFree(monitor, record);
+            RetireOrFree(monitor, record, closing);
             return TRUE;
         }
     }
     return FALSE;
+}
+
+void FreeClosingPorts(PortRecord* closing) {
+    while (closing != nullptr) {
+        PortRecord* next = closing->next;
+        FreePortRecord(closing);
+        closing = next;
+    }
 }
 
 void AcquirePortHandle(PortRecord* record) {

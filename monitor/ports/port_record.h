@@ -78,8 +78,16 @@ PortRecord* CreatePortRecordAfter(MonitorHandle* monitor, PortRecord* last, cons
 PortRecord* FindPortRecord(PortRecord* first, const wchar_t* name);
 // Whether a listed port has this name in any letter case: a new port may not take it.
 bool PortNameTaken(MonitorHandle* monitor, const wchar_t* name);
-BOOL DeletePortRecord(MonitorHandle* monitor, PortRecord* record);
-BOOL DeletePortRecordByName(MonitorHandle* monitor, const wchar_t* name);
+// Take a record off the port list (by name: the first in any letter case). A record that
+// nothing holds is freed, unless `closing` is given and its channels are open: closing them
+// calls into the Bluetooth library, which MonitorLock is never held across, so such a
+// record goes on *closing instead, for FreeClosingPorts once the caller released the lock.
+BOOL DeletePortRecord(MonitorHandle* monitor, PortRecord* record, PortRecord** closing = nullptr);
+BOOL DeletePortRecordByName(MonitorHandle* monitor, const wchar_t* name,
+                            PortRecord** closing = nullptr);
+// Frees the records DeletePortRecord put on a closing list, closing their channels.
+// Called without MonitorLock.
+void FreeClosingPorts(PortRecord* closing);
 
 XcvHandle* CreateXcvHandle(MonitorHandle* monitor, const wchar_t* objectName, uint32_t access);
 BOOL DeleteXcvHandle(XcvHandle* handle);

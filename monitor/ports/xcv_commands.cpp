@@ -146,12 +146,17 @@ DWORD DeletePortCommand(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*
     }
     // Removes the printer's device record; its outcome does not decide this command's.
     DeletePort(handle->monitor, nullptr, nullptr, const_cast<wchar_t*>(name));
-    MonitorLockGuard lock;
-    const bool removed = DeletePortRecordByName(handle->monitor, name) != FALSE;
-    // A port added by name that enumeration has since dropped (it has no device record) is
-    // no longer in the list, but its profile entry is still there: it goes too, or every
-    // such port would leave one behind for good. The answer is still "not found".
-    g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, name, nullptr);
+    PortRecord* closing = nullptr;
+    bool removed = false;
+    {
+        MonitorLockGuard lock;
+        removed = DeletePortRecordByName(handle->monitor, name, &closing) != FALSE;
+        // A port added by name that enumeration has since dropped (it has no device record)
+        // is no longer in the list, but its profile entry is still there: it goes too, or
+        // every such port would leave one behind for good. The answer is still "not found".
+        g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, name, nullptr);
+    }
+    FreeClosingPorts(closing); // a connected port's channels close outside the lock
     return removed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 

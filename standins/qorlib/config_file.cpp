@@ -72,6 +72,7 @@ static const FaultName kFaultNames[] = {
     {"response-bad-parameter-length", QORLSIM_FAULT_RESPONSE_BAD_PARAM_LENGTH},
     {"send-refused", QORLSIM_FAULT_SEND_REFUSED},
     {"response-status", QORLSIM_FAULT_RESPONSE_STATUS},
+    {"disconnect-delay", QORLSIM_FAULT_DISCONNECT_DELAY},
 };
 
 bool ParseFault(const std::string& text, QorlSimFault* fault, std::string* error) {

@@ -87,7 +87,7 @@ __declspec(dllexport) int QorlSim_SetOutputDirectories(const char* sinkDir, cons
 
 __declspec(dllexport) int QorlSim_SetFault(const uint8_t* address, const QorlSimFault* fault) {
     if (fault == nullptr || fault->kind < QORLSIM_FAULT_REGISTER_REFUSED ||
-        fault->kind > QORLSIM_FAULT_RESPONSE_STATUS) {
+        fault->kind > QORLSIM_FAULT_DISCONNECT_DELAY) {
         return -1;
     }
     QorlSimFault copy = *fault;

@@ -288,8 +288,18 @@ __declspec(dllexport) int __cdecl QORL_Disconnect(uint16_t handle) {
     }
     files.Add(c->printer);
     uint32_t id = c->id;
+    QorlSimFault f;
+    uint32_t lateMs = 0;
+    if (TakeFault(&c->printer->faults, QORLSIM_FAULT_DISCONNECT_DELAY, c->kind, 0, &f)) {
+        lateMs = f.value;
+    }
     CloseChannel(c, false, 0);
     Quiesce(&guard, id, nullptr);
+    if (lateMs != 0) {
+        // A stack slow to tear a link down: this caller waits, the library does not.
+        guard.unlock();
+        Sleep(lateMs);
+    }
     return 0;
 }
 

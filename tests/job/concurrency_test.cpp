@@ -381,5 +381,54 @@ TEST_F(Concurrency, JobsDeviceIdsEnumerationAndXcvWhilePrintersMisbehave) {
     }
 }
 
+// A port dropped by enumeration while its channels are open is disconnected after
+// MonitorLock is released: a stack slow to tear the link down holds up only the thread
+// that dropped the port, not another that enumerates and opens another port meanwhile.
+TEST_F(Concurrency, DisconnectOfADroppedPortHoldsUpNoOtherCall) {
+    constexpr DWORD kLateMs = 1000;
+    SimPrinter other(0x66);
+    ASSERT_TRUE(other.Add());
+    const wchar_t* otherName = L"00:11:22:33:44:66.1";
+    ASSERT_NE(AddPort(otherName, 0x66), nullptr);
+    testsupport::DeviceEntry otherRecord = testsupport::MakeEntry(0, "Other Printer");
+    const uint8_t otherAddress[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x66};
+    memcpy(otherRecord.address, otherAddress, 6);
+    // The database lists only the other printer: the next enumeration drops port_.
+    ASSERT_TRUE(testsupport::WriteDatabase({otherRecord}));
+    ASSERT_TRUE(StartDocPort(port_, const_cast<wchar_t*>(kPrinterName), 7, 1, nullptr));
+    ASSERT_NE(port_->connection.channelFlags, 0u);
+    printer_.Fault(QORLSIM_FAULT_DISCONNECT_DELAY, kLateMs, 1, 0, 0, QORLSIM_CONTROL);
+
+    DWORD needed = 0;
+    DWORD returned = 0;
+    std::atomic<DWORD> droppingMs{0};
+    std::function<void()> dropping = [&] {
+        DWORD start = GetTickCount();
+        EnumPorts(handle_, nullptr, 1, nullptr, 0, &needed, &returned);
+        droppingMs = static_cast<DWORD>(GetTickCount() - start);
+    };
+    HANDLE thread = CreateThread(nullptr, 0, RunFunction, &dropping, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    Sleep(kLateMs / 4); // inside the slow disconnect by now
+    DWORD start = GetTickCount();
+    DWORD otherNeeded = 0;
+    DWORD otherReturned = 0;
+    EnumPorts(handle_, nullptr, 1, nullptr, 0, &otherNeeded, &otherReturned);
+    const DWORD enumerationMs = static_cast<DWORD>(GetTickCount() - start);
+    start = GetTickCount();
+    HANDLE opened = nullptr;
+    EXPECT_TRUE(OpenPort(handle_, const_cast<wchar_t*>(otherName), &opened));
+    const DWORD openMs = static_cast<DWORD>(GetTickCount() - start);
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_GE(droppingMs.load(), kLateMs * 3 / 4) << "the disconnect was not slow";
+    // Held up, either would have waited for most of the second.
+    EXPECT_LT(enumerationMs, kLateMs / 2);
+    EXPECT_LT(openMs, kLateMs / 2);
+    EXPECT_EQ(FindPortRecord(monitor_->ports, kPortName), nullptr);
+    port_ = nullptr; // freed with its connection
+    ClosePort(opened);
+}
+
 } // namespace
 } // namespace jobtest
