@@ -7,6 +7,7 @@
 #include "job/job_path.h"
 #include "ports/enum_ports.h"
 #include "ports/port_admin.h"
+#include "ports/xcv.h"
 
 // Exports.
 extern "C" {

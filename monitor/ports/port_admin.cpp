@@ -1,16 +1,80 @@
 // The MONITOR2 entries of port administration (AddPortEx, DeletePort, SetPortTimeOuts) and
-// the Xcv channel (XcvOpenPort, XcvDataPort, XcvClosePort).
+// the adding of a port by name that AddPortEx and Xcv "AddPort" share.
 
 #include "ports/port_admin.h"
 #include "devicedb/device_database.h"
 #include "ports/enum_ports.h"
 #include "ports/port_record.h"
+#include "ports/spooler_ports.h"
 
 #include <cwchar>
 
 const wchar_t* const QUILL_PORTS_SECTION = L"QuillPorts";
 
 constexpr DWORD ADD_PORT_LEVEL_ANY = 0xFFFFFFFF;
+
+PortAdminCalls g_portAdminCalls = {
+    WriteProfileStringW, LoadLibraryA, GetProcAddress, SetDefaultCommConfigW, GetDefaultCommConfigW,
+};
+
+namespace {
+
+// The thread's error after a failed system call; never 0 for a failure.
+DWORD FailureCode(DWORD fallback) {
+    DWORD code = GetLastError();
+    return code != 0 ? code : fallback;
+}
+
+} // namespace
+
+DWORD AddPortByName(MonitorHandle* monitor, LPWSTR serverName, const wchar_t* portName,
+                    AddPortCaller caller) {
+    const bool xcv = caller == AddPortCaller::XcvAddPort;
+    const DWORD nameInUse = xcv ? ERROR_ALREADY_EXISTS : ERROR_INVALID_PARAMETER;
+    DWORD error = 0;
+    BOOL exists = PortExistsInSpooler(xcv ? nullptr : serverName, portName, &error);
+    if (error != 0) {
+        return error;
+    }
+    if (exists) {
+        SetLastError(nameInUse);
+        return nameInUse;
+    }
+    PortRecord* record = nullptr;
+    {
+        MonitorLockGuard lock;
+        // The spooler was asked without the lock; a port of that name added meanwhile
+        // counts as existing too.
+        if (PortNameTaken(monitor, portName)) {
+            SetLastError(nameInUse);
+            return nameInUse;
+        }
+        record = CreatePortRecord(monitor, portName);
+        if (record == nullptr) {
+            return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+        }
+        // Channel numbers stay 0 until OpenPort rebuilds the port from its device record.
+        // A name that is a Bluetooth address gives the port that address, so that it stays
+        // while the device database lists its printer; AddPortEx takes no other name.
+        if (!ParsePortAddress(portName, record->connection.deviceAddress) && !xcv) {
+            DeletePortRecord(monitor, record);
+            return ERROR_INVALID_NAME;
+        }
+        if (!xcv) {
+            DWORD timeoutMs = 0;
+            ReadRetryTimeout(monitor, &timeoutMs);
+            record->connection.retryTimeoutMs = timeoutMs;
+        }
+    }
+    if (!g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, portName, L"")) {
+        DWORD writeError = FailureCode(ERROR_WRITE_FAULT);
+        MonitorLockGuard lock;
+        // Only the record made above; it may already have left the list.
+        DeletePortRecord(monitor, record);
+        return writeError;
+    }
+    return ERROR_SUCCESS;
+}
 
 BOOL WINAPI AddPortEx(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE lpBuffer,
                       LPWSTR /*lpMonitorName*/) {
@@ -29,48 +93,9 @@ BOOL WINAPI AddPortEx(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE lpBuffe
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    DWORD error = 0;
-    BOOL exists = PortExistsInSpooler(pName, portName, &error);
-    if (error != 0) {
+    DWORD error = AddPortByName(monitor, pName, portName, AddPortCaller::AddPortEx);
+    if (error != ERROR_SUCCESS) {
         SetLastError(error);
-        return FALSE;
-    }
-    if (exists) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    PortRecord* record = nullptr;
-    {
-        MonitorLockGuard lock;
-        // The spooler was asked without the lock; a port of that name added meanwhile
-        // counts as existing too.
-        if (PortNameTaken(monitor, portName)) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        record = CreatePortRecord(monitor, portName);
-        if (record == nullptr) {
-            return FALSE;
-        }
-        if (!ParsePortAddress(portName, record->connection.deviceAddress)) {
-            DeletePortRecord(monitor, record);
-            SetLastError(ERROR_INVALID_NAME);
-            return FALSE;
-        }
-        record->connection.controlPsm = 0;
-        record->connection.dataPsm = 0;
-        DWORD timeoutMs = 0;
-        ReadRetryTimeout(monitor, &timeoutMs);
-        record->connection.retryTimeoutMs = timeoutMs;
-    }
-    if (!g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, portName, L"")) {
-        DWORD writeError = GetLastError();
-        {
-            MonitorLockGuard lock;
-            // Only the record made above; it may already have left the list.
-            DeletePortRecord(monitor, record);
-        }
-        SetLastError(writeError != 0 ? writeError : ERROR_WRITE_FAULT);
         return FALSE;
     }
     return TRUE;
@@ -116,55 +141,6 @@ BOOL WINAPI SetPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD /*reserved
     if (status != ERROR_SUCCESS) {
         SetLastError(static_cast<DWORD>(status));
         return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL WINAPI XcvOpenPort(HANDLE hMonitor, LPCWSTR pszObject, ACCESS_MASK GrantedAccess,
-                        PHANDLE phXcv) {
-    auto* monitor = static_cast<MonitorHandle*>(hMonitor);
-    if (monitor == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (phXcv == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    XcvHandle* handle = nullptr;
-    {
-        MonitorLockGuard lock;
-        // A null object name (the spooler opening the monitor itself) is kept as "".
-        handle = CreateXcvHandle(monitor, pszObject, GrantedAccess);
-    }
-    *phXcv = handle;
-    return handle != nullptr;
-}
-
-DWORD WINAPI XcvDataPort(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData,
-                         PBYTE pOutputData, DWORD cbOutputData, PDWORD pcbOutputNeeded) {
-    auto* handle = static_cast<XcvHandle*>(hXcv);
-    if (handle == nullptr || handle->monitor == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (pszDataName == nullptr || pcbOutputNeeded == nullptr ||
-        (pOutputData == nullptr && cbOutputData != 0)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    for (const XcvCommand* command = XcvCommandTable; command->name != nullptr; ++command) {
-        if (wcscmp(command->name, pszDataName) == 0) {
-            return command->handler(pInputData, cbInputData, pOutputData, cbOutputData,
-                                    pcbOutputNeeded, handle);
-        }
-    }
-    return ERROR_INVALID_PARAMETER;
-}
-
-BOOL WINAPI XcvClosePort(HANDLE hXcv) {
-    auto* handle = static_cast<XcvHandle*>(hXcv);
-    if (handle != nullptr) {
-        MonitorLockGuard lock;
-        DeleteXcvHandle(handle);
     }
     return TRUE;
 }

@@ -1,12 +1,9 @@
 // The spooler's own port list, reached through SPOOLSS.DLL's EnumPortsW, loaded at run
 // time and kept for the life of the process.
 
+#include "ports/spooler_ports.h"
 #include "ports/port_admin.h"
 #include "ports/port_record.h"
-
-PortAdminCalls g_portAdminCalls = {
-    WriteProfileStringW, LoadLibraryA, GetProcAddress, SetDefaultCommConfigW, GetDefaultCommConfigW,
-};
 
 SpoolerPortList g_spoolerPortList;
 

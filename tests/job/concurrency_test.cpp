@@ -11,7 +11,7 @@
 #include <mutex>
 #include <set>
 
-#include "ports/port_admin.h"
+#include "ports/spooler_ports.h"
 #include "sim_fixture.h"
 #include "support/handle_count.h"
 #include "support/hcrpdb_writer.h"

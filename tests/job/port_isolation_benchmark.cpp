@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "entry/monitor.h"
-#include "ports/port_admin.h"
+#include "ports/spooler_ports.h"
 #include "ports/port_record.h"
 #include "sim_stack.h"
 #include "spooler_recorder.h"

@@ -8,6 +8,7 @@
 #include "entry/monitor.h"
 #include "ports/enum_ports.h"
 #include "ports/port_admin.h"
+#include "ports/spooler_ports.h"
 #include "ports/port_record.h"
 #include "support/hcrpdb_writer.h"
 #include "support/monitor_fixture.h"

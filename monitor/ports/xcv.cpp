@@ -1,8 +1,11 @@
-// The commands of the Xcv channel. Their input comes from any caller of XcvDataW: every
-// read of it is bounded by the input size, and a name or text is what the input holds up
-// to its terminator or its end, whichever comes first.
+// The Xcv channel: XcvOpenPort, XcvDataPort, XcvClosePort, the command table and one handler
+// per command. A command's input comes from any caller of XcvDataW: every read of it is
+// bounded by the input size, and a name or text is what the input holds up to its
+// terminator or its end, whichever comes first.
 
+#include "ports/xcv.h"
 #include "ports/port_admin.h"
+#include "ports/spooler_ports.h"
 #include "devicedb/device_database.h"
 #include "ports/enum_ports.h"
 #include "ports/port_record.h"
@@ -62,7 +65,7 @@ class InputText {
     DWORD error_ = ERROR_INVALID_PARAMETER;
 };
 
-DWORD MonitorUi(const BYTE*, DWORD, BYTE* output, DWORD outputSize, DWORD* needed, XcvHandle*) {
+DWORD XcvMonitorUi(const BYTE*, DWORD, BYTE* output, DWORD outputSize, DWORD* needed, XcvHandle*) {
     *needed = MONITOR_UI_BYTES;
     if (outputSize < MONITOR_UI_BYTES) {
         return ERROR_INSUFFICIENT_BUFFER;
@@ -74,8 +77,8 @@ DWORD MonitorUi(const BYTE*, DWORD, BYTE* output, DWORD outputSize, DWORD* neede
 }
 
 // The port configuration dialog's OK: the new time-out text (seconds) becomes the setting.
-DWORD ConfigurePortCommandOk(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*,
-                             XcvHandle* handle) {
+DWORD XcvConfigurePortCommandOk(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*,
+                                XcvHandle* handle) {
     InputText givenText(input, inputSize);
     const wchar_t* text = givenText.get();
     if (text == nullptr) {
@@ -86,7 +89,7 @@ DWORD ConfigurePortCommandOk(const BYTE* input, DWORD inputSize, BYTE*, DWORD, D
     return static_cast<DWORD>(StoreRetryTimeoutText(handle->monitor, text, size));
 }
 
-DWORD AddPort(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandle* handle) {
+DWORD XcvAddPort(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandle* handle) {
     if (!HasAdminRight(handle)) {
         return ERROR_ACCESS_DENIED;
     }
@@ -98,44 +101,10 @@ DWORD AddPort(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandl
     if (name[0] == L'\0') {
         return ERROR_INVALID_PARAMETER;
     }
-    DWORD error = 0;
-    BOOL exists = PortExistsInSpooler(nullptr, name, &error);
-    if (error != 0) {
-        return error;
-    }
-    if (exists) {
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return ERROR_ALREADY_EXISTS;
-    }
-    MonitorHandle* monitor = handle->monitor;
-    PortRecord* record = nullptr;
-    {
-        MonitorLockGuard lock;
-        if (PortNameTaken(monitor, name)) {
-            SetLastError(ERROR_ALREADY_EXISTS);
-            return ERROR_ALREADY_EXISTS;
-        }
-        // Zero channel numbers and a zero time-out until OpenPort rebuilds the port from
-        // its device record. A name that is a Bluetooth address (as the port dialog sends)
-        // gives the port that address, so that it stays while the device database lists
-        // its printer; any other name keeps the zero address.
-        record = CreatePortRecord(monitor, name);
-        if (record == nullptr) {
-            return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
-        }
-        ParsePortAddress(name, record->connection.deviceAddress);
-    }
-    if (!g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, name, L"")) {
-        DWORD writeError = FailureCode(ERROR_WRITE_FAULT);
-        MonitorLockGuard lock;
-        DeletePortRecord(monitor, record);
-        return writeError;
-    }
-    return ERROR_SUCCESS;
+    return AddPortByName(handle->monitor, nullptr, name, AddPortCaller::XcvAddPort);
 }
 
-DWORD DeletePortCommand(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*,
-                        XcvHandle* handle) {
+DWORD XcvDeletePort(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandle* handle) {
     if (!HasAdminRight(handle)) {
         return ERROR_ACCESS_DENIED;
     }
@@ -160,8 +129,8 @@ DWORD DeletePortCommand(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*
     return removed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
-DWORD PortExists(const BYTE* input, DWORD inputSize, BYTE* output, DWORD outputSize, DWORD* needed,
-                 XcvHandle*) {
+DWORD XcvPortExists(const BYTE* input, DWORD inputSize, BYTE* output, DWORD outputSize,
+                    DWORD* needed, XcvHandle*) {
     *needed = PORT_EXISTS_BYTES;
     if (outputSize < PORT_EXISTS_BYTES) {
         return ERROR_INSUFFICIENT_BUFFER;
@@ -180,7 +149,7 @@ DWORD PortExists(const BYTE* input, DWORD inputSize, BYTE* output, DWORD outputS
     return error;
 }
 
-DWORD PortIsValid(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandle* handle) {
+DWORD XcvPortIsValid(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvHandle* handle) {
     InputText givenName(input, inputSize);
     const wchar_t* name = givenName.get();
     if (name == nullptr) {
@@ -207,8 +176,8 @@ DWORD PortIsValid(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, XcvH
     return FailureCode(ERROR_OPEN_FAILED);
 }
 
-DWORD GetTransmissionRetryTimeout(const BYTE*, DWORD, BYTE* output, DWORD outputSize, DWORD* needed,
-                                  XcvHandle* handle) {
+DWORD XcvGetTransmissionRetryTimeout(const BYTE*, DWORD, BYTE* output, DWORD outputSize,
+                                     DWORD* needed, XcvHandle* handle) {
     *needed = RETRY_TIMEOUT_BYTES;
     if (outputSize < RETRY_TIMEOUT_BYTES) {
         return ERROR_INSUFFICIENT_BUFFER;
@@ -219,8 +188,8 @@ DWORD GetTransmissionRetryTimeout(const BYTE*, DWORD, BYTE* output, DWORD output
     return ERROR_SUCCESS;
 }
 
-DWORD SetDefaultCommConfigCommand(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*,
-                                  XcvHandle* handle) {
+DWORD XcvSetDefaultCommConfig(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*,
+                              XcvHandle* handle) {
     if (!HasAdminRight(handle)) {
         return ERROR_ACCESS_DENIED;
     }
@@ -253,8 +222,8 @@ DWORD SetDefaultCommConfigCommand(const BYTE* input, DWORD inputSize, BYTE*, DWO
     return result;
 }
 
-DWORD GetDefaultCommConfigCommand(const BYTE* input, DWORD inputSize, BYTE* output,
-                                  DWORD outputSize, DWORD* needed, XcvHandle*) {
+DWORD XcvGetDefaultCommConfig(const BYTE* input, DWORD inputSize, BYTE* output, DWORD outputSize,
+                              DWORD* needed, XcvHandle*) {
     if (outputSize < COMMCONFIG_BYTES) {
         return ERROR_INSUFFICIENT_BUFFER;
     }
@@ -276,16 +245,65 @@ DWORD GetDefaultCommConfigCommand(const BYTE* input, DWORD inputSize, BYTE* outp
 } // namespace
 
 const XcvCommand XcvCommandTable[] = {
-    {L"MonitorUI", MonitorUi},
-    {L"ConfigurePortCommandOK", ConfigurePortCommandOk},
-    {L"AddPort", AddPort},
-    {L"DeletePort", DeletePortCommand},
-    {L"PortExists", PortExists},
-    {L"PortIsValid", PortIsValid},
-    {L"GetTransmissionRetryTimeout", GetTransmissionRetryTimeout},
-    {L"SetDefaultCommConfig", SetDefaultCommConfigCommand},
-    {L"GetDefaultCommConfig", GetDefaultCommConfigCommand},
+    {L"MonitorUI", XcvMonitorUi},
+    {L"ConfigurePortCommandOK", XcvConfigurePortCommandOk},
+    {L"AddPort", XcvAddPort},
+    {L"DeletePort", XcvDeletePort},
+    {L"PortExists", XcvPortExists},
+    {L"PortIsValid", XcvPortIsValid},
+    {L"GetTransmissionRetryTimeout", XcvGetTransmissionRetryTimeout},
+    {L"SetDefaultCommConfig", XcvSetDefaultCommConfig},
+    {L"GetDefaultCommConfig", XcvGetDefaultCommConfig},
     {nullptr, nullptr},
 };
 
 static_assert(sizeof(COMMCONFIG) == COMMCONFIG_BYTES, "COMMCONFIG is 52 bytes");
+
+BOOL WINAPI XcvOpenPort(HANDLE hMonitor, LPCWSTR pszObject, ACCESS_MASK GrantedAccess,
+                        PHANDLE phXcv) {
+    auto* monitor = static_cast<MonitorHandle*>(hMonitor);
+    if (monitor == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (phXcv == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    XcvHandle* handle = nullptr;
+    {
+        MonitorLockGuard lock;
+        // A null object name (the spooler opening the monitor itself) is kept as "".
+        handle = CreateXcvHandle(monitor, pszObject, GrantedAccess);
+    }
+    *phXcv = handle;
+    return handle != nullptr;
+}
+
+DWORD WINAPI XcvDataPort(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData,
+                         PBYTE pOutputData, DWORD cbOutputData, PDWORD pcbOutputNeeded) {
+    auto* handle = static_cast<XcvHandle*>(hXcv);
+    if (handle == nullptr || handle->monitor == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (pszDataName == nullptr || pcbOutputNeeded == nullptr ||
+        (pOutputData == nullptr && cbOutputData != 0)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    for (const XcvCommand* command = XcvCommandTable; command->name != nullptr; ++command) {
+        if (wcscmp(command->name, pszDataName) == 0) {
+            return command->handler(pInputData, cbInputData, pOutputData, cbOutputData,
+                                    pcbOutputNeeded, handle);
+        }
+    }
+    return ERROR_INVALID_PARAMETER;
+}
+
+BOOL WINAPI XcvClosePort(HANDLE hXcv) {
+    auto* handle = static_cast<XcvHandle*>(hXcv);
+    if (handle != nullptr) {
+        MonitorLockGuard lock;
+        DeleteXcvHandle(handle);
+    }
+    return TRUE;
+}
