@@ -37,6 +37,21 @@ struct MonitorHandle {
     MonitorHandle* nextMonitor;
 };
 
+// The mark of a live monitor handle, written at initialisation and cleared at Shutdown.
+constexpr char MONITOR_HANDLE_SIGNATURE[4] = {'Q', 'L', 'K', '\0'};
+
+// The monitor handle the spooler passes back to an operation, or null when it does not
+// carry the mark: checked where the handle arrives.
+inline MonitorHandle* MonitorFromHandle(HANDLE handle) {
+    auto* monitor = static_cast<MonitorHandle*>(handle);
+    if (monitor == nullptr || monitor->signature[0] != MONITOR_HANDLE_SIGNATURE[0] ||
+        monitor->signature[1] != MONITOR_HANDLE_SIGNATURE[1] ||
+        monitor->signature[2] != MONITOR_HANDLE_SIGNATURE[2]) {
+        return nullptr;
+    }
+    return monitor;
+}
+
 // The MONITOR2 table in the published slot order, up to SendRecvBidiDataFromPort.
 struct Monitor2Table {
     DWORD cbSize;

@@ -6,6 +6,7 @@
 #include "entry/reported_operations.h"
 #include "ports/port_record.h"
 
+#include <cstring>
 #include <initializer_list>
 
 MonitorHandle* g_monitorHandle;
@@ -93,9 +94,7 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
     if (monitor == nullptr) {
         return nullptr;
     }
-    monitor->signature[0] = 'Q';
-    monitor->signature[1] = 'L';
-    monitor->signature[2] = 'K';
+    memcpy(monitor->signature, MONITOR_HANDLE_SIGNATURE, sizeof(monitor->signature));
     monitor->monitorInit = KeepMonitorInit(monitor, pMonitorInit, !windows2000);
     *phMonitor = monitor;
     g_monitorHandle = monitor;
@@ -167,7 +166,7 @@ extern "C" BOOL WINAPI InitializeMonitorEx(LPSTR pRegistryRoot, LegacyMonitorTab
 }
 
 VOID WINAPI Shutdown(HANDLE hMonitor) {
-    auto* monitor = static_cast<MonitorHandle*>(hMonitor);
+    MonitorHandle* monitor = MonitorFromHandle(hMonitor);
     if (monitor == nullptr) {
         return;
     }
@@ -189,5 +188,6 @@ VOID WINAPI Shutdown(HANDLE hMonitor) {
         g_monitorHandle = nullptr;
     }
     ReleaseMonitorInit(monitor);
+    memset(monitor->signature, 0, sizeof(monitor->signature));
     GlobalFree(monitor);
 }

@@ -14,28 +14,58 @@ constexpr uint32_t PRINTER_PAPER_OUT = 0x10;             // PRINTER_STATUS_PAPER
 constexpr uint32_t PRINTER_OFFLINE = 0x80;               // PRINTER_STATUS_OFFLINE
 constexpr uint32_t PRINTER_USER_INTERVENTION = 0x100000; // PRINTER_STATUS_USER_INTERVENTION
 
-LineStatusMapping Row(uint32_t port, PortStatusText text, bool sets, uint32_t printer, bool ready) {
-    return LineStatusMapping{port, text, SEVERITY_ERROR, sets, printer, ready};
-}
+// A row of the mapping, its fields named where it is written: a port status (with its
+// text) and, when the row sets it, a printer status.
+struct Row {
+    uint32_t portStatus = 0;
+    PortStatusText text = PortStatusText::None;
+    bool setsPrinterStatus = true;
+    uint32_t printerStatus = 0;
+    bool ready = false;
+
+    Row& Port(uint32_t status) {
+        portStatus = status;
+        return *this;
+    }
+    Row& Text(PortStatusText value) {
+        text = value;
+        return *this;
+    }
+    Row& Printer(uint32_t status) {
+        printerStatus = status;
+        return *this;
+    }
+    Row& LeavesPrinter() {
+        setsPrinterStatus = false;
+        return *this;
+    }
+    Row& Ready() {
+        ready = true;
+        return *this;
+    }
+    operator LineStatusMapping() const {
+        return LineStatusMapping{portStatus,        text,          SEVERITY_ERROR,
+                                 setsPrinterStatus, printerStatus, ready};
+    }
+};
 
 } // namespace
 
 LineStatusMapping MapLineStatus(uint8_t status) {
     if (status == LINE_STATUS_READY) {
-        return Row(0, PortStatusText::None, true, 0, true);
+        return Row().Ready();
     }
     if (status == LINE_STATUS_NOT_POWERED) {
-        return Row(0, PortStatusText::NotPoweredOn, true, PRINTER_ERROR, false);
+        return Row().Text(PortStatusText::NotPoweredOn).Printer(PRINTER_ERROR);
     }
     if ((status & LINE_PAPER_EMPTY) != 0) {
-        return Row(STATUS_PORT_PAPER_OUT, PortStatusText::None, true, PRINTER_PAPER_OUT, false);
+        return Row().Port(STATUS_PORT_PAPER_OUT).Printer(PRINTER_PAPER_OUT);
     }
     if ((status & LINE_NO_FAULT) == 0) {
-        return Row(STATUS_PORT_OFFLINE, PortStatusText::None, true, PRINTER_USER_INTERVENTION,
-                   false);
+        return Row().Port(STATUS_PORT_OFFLINE).Printer(PRINTER_USER_INTERVENTION);
     }
     if ((status & LINE_SELECT) == 0) {
-        return Row(STATUS_PORT_OFFLINE, PortStatusText::None, true, PRINTER_OFFLINE, false);
+        return Row().Port(STATUS_PORT_OFFLINE).Printer(PRINTER_OFFLINE);
     }
-    return Row(0, PortStatusText::None, false, 0, false);
+    return Row().LeavesPrinter();
 }

@@ -185,7 +185,7 @@ void Reconcile(MonitorHandle* monitor, DeviceDatabase* database, PortRecord** cl
 
 BOOL WINAPI EnumPorts(HANDLE hMonitor, LPWSTR, DWORD Level, LPBYTE pPorts, DWORD cbBuf,
                       LPDWORD pcbNeeded, LPDWORD pcReturned) {
-    auto* monitor = static_cast<MonitorHandle*>(hMonitor);
+    MonitorHandle* monitor = MonitorFromHandle(hMonitor);
     if (monitor == nullptr || pcbNeeded == nullptr || pcReturned == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -237,7 +237,7 @@ BOOL WINAPI EnumPorts(HANDLE hMonitor, LPWSTR, DWORD Level, LPBYTE pPorts, DWORD
 }
 
 BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
-    auto* monitor = static_cast<MonitorHandle*>(hMonitor);
+    MonitorHandle* monitor = MonitorFromHandle(hMonitor);
     if (monitor == nullptr || pHandle == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

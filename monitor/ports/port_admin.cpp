@@ -78,7 +78,7 @@ DWORD AddPortByName(MonitorHandle* monitor, LPWSTR serverName, const wchar_t* po
 
 BOOL WINAPI AddPortEx(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE lpBuffer,
                       LPWSTR /*lpMonitorName*/) {
-    auto* monitor = static_cast<MonitorHandle*>(hMonitor);
+    MonitorHandle* monitor = MonitorFromHandle(hMonitor);
     if (monitor == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -102,7 +102,7 @@ BOOL WINAPI AddPortEx(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE lpBuffe
 }
 
 BOOL WINAPI DeletePort(HANDLE hMonitor, LPWSTR /*pName*/, HWND /*hWnd*/, LPWSTR pPortName) {
-    auto* monitor = static_cast<MonitorHandle*>(hMonitor);
+    MonitorHandle* monitor = MonitorFromHandle(hMonitor);
     if (monitor == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

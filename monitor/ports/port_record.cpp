@@ -128,6 +128,7 @@ void FreePortRecord(PortRecord* record) {
         CloseHandle(record->deviceIdThread);
     }
     record->connection.Release();
+    record->signature = 0;
     GlobalFree(record);
 }
 
@@ -229,7 +230,8 @@ PortRecord* PinPort(HANDLE handle) {
     MonitorLockGuard lock;
     // Compared as addresses only: a handle is not read until it is known to be a record.
     for (MonitorHandle* monitor = g_monitors; monitor != nullptr; monitor = monitor->nextMonitor) {
-        if (Listed(monitor->ports, record) || Listed(monitor->retiredPorts, record)) {
+        if ((Listed(monitor->ports, record) || Listed(monitor->retiredPorts, record)) &&
+            record->signature == PORT_RECORD_SIGNATURE) {
             record->callCount++;
             return record;
         }
@@ -286,6 +288,7 @@ BOOL DeleteXcvHandle(XcvHandle* handle) {
     for (XcvHandle** link = &handle->monitor->xcvHandles; *link != nullptr; link = &(*link)->next) {
         if (*link == handle) {
             *link = handle->next;
+            handle->signature = 0;
             GlobalFree(handle);
             return TRUE;
         }

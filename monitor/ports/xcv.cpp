@@ -164,6 +164,8 @@ DWORD XcvPortIsValid(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, X
     char deviceName[DEVICE_NAME_FIELD_SIZE];
     uint16_t thirdValue = 0;
     SetLastError(ERROR_SUCCESS);
+    // The look-up stores the PSMs it finds (0 and 0 when none) straight into the port's
+    // record, as OpenPort's does: a question that also refreshes the port's channels.
     int result = database.FindRecord(record->connection.deviceAddress, deviceName,
                                      &record->connection.controlPsm, &record->connection.dataPsm,
                                      &thirdValue);
@@ -261,7 +263,7 @@ static_assert(sizeof(COMMCONFIG) == COMMCONFIG_BYTES, "COMMCONFIG is 52 bytes");
 
 BOOL WINAPI XcvOpenPort(HANDLE hMonitor, LPCWSTR pszObject, ACCESS_MASK GrantedAccess,
                         PHANDLE phXcv) {
-    auto* monitor = static_cast<MonitorHandle*>(hMonitor);
+    MonitorHandle* monitor = MonitorFromHandle(hMonitor);
     if (monitor == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -283,7 +285,8 @@ BOOL WINAPI XcvOpenPort(HANDLE hMonitor, LPCWSTR pszObject, ACCESS_MASK GrantedA
 DWORD WINAPI XcvDataPort(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData,
                          PBYTE pOutputData, DWORD cbOutputData, PDWORD pcbOutputNeeded) {
     auto* handle = static_cast<XcvHandle*>(hXcv);
-    if (handle == nullptr || handle->monitor == nullptr) {
+    if (handle == nullptr || handle->signature != XCV_HANDLE_SIGNATURE ||
+        handle->monitor == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
     if (pszDataName == nullptr || pcbOutputNeeded == nullptr ||
@@ -301,7 +304,7 @@ DWORD WINAPI XcvDataPort(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWO
 
 BOOL WINAPI XcvClosePort(HANDLE hXcv) {
     auto* handle = static_cast<XcvHandle*>(hXcv);
-    if (handle != nullptr) {
+    if (handle != nullptr && handle->signature == XCV_HANDLE_SIGNATURE) {
         MonitorLockGuard lock;
         DeleteXcvHandle(handle);
     }

@@ -285,6 +285,38 @@ TEST_F(XcvCommands, ShortOutputIsRefusedBeforeAnythingIsDone) {
     EXPECT_EQ(registry.setCalls, 0);
 }
 
+// Each handle is checked for its mark where it arrives: one of another kind is refused, not
+// taken for what it is not.
+TEST_F(XcvCommands, HandlesOfAnotherKindAreRefused) {
+    XcvHandle* xcv = Admin();
+    ASSERT_NE(xcv, nullptr);
+    PortRecord* port = nullptr;
+    {
+        MonitorLockGuard lock;
+        port = CreatePortRecord(monitor_, L"Desk");
+    }
+    ASSERT_NE(port, nullptr);
+    DWORD needed = 0;
+    DWORD returned = 0;
+    BYTE output[32];
+    for (HANDLE notAMonitor : {static_cast<HANDLE>(xcv), static_cast<HANDLE>(port)}) {
+        SetLastError(0);
+        EXPECT_FALSE(table_->pfnEnumPorts(notAMonitor, nullptr, 1, output, 32, &needed, &returned));
+        EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+        HANDLE opened = nullptr;
+        EXPECT_FALSE(table_->pfnXcvOpenPort(notAMonitor, L"", 0, &opened));
+        EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+    }
+    for (HANDLE notAnXcvHandle : {handle_, static_cast<HANDLE>(port)}) {
+        EXPECT_EQ(
+            table_->pfnXcvDataPort(notAnXcvHandle, L"MonitorUI", nullptr, 0, output, 32, &needed),
+            DWORD{ERROR_INVALID_HANDLE});
+        EXPECT_TRUE(table_->pfnXcvClosePort(notAnXcvHandle));
+    }
+    EXPECT_NE(Port(L"Desk"), nullptr) << "nothing was taken apart";
+    EXPECT_EQ(table_->pfnXcvDataPort(xcv, L"MonitorUI", nullptr, 0, output, 32, &needed), 0u);
+}
+
 TEST_F(XcvCommands, MonitorUiNamesTheDialogLibraryAndReportsItsSize) {
     XcvHandle* handle = User();
     BYTE output[64];
