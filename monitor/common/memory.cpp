@@ -12,6 +12,24 @@ void* AllocZeroedMemory(size_t bytes) {
     return block;
 }
 
+void* AllocWorkMemory(size_t bytes, bool zeroed) {
+    void* block = HeapAlloc(GetProcessHeap(), 0, bytes > 0 ? bytes : 1);
+    if (block == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (zeroed) {
+        memset(block, 0, bytes > 0 ? bytes : 1);
+    }
+    return block;
+}
+
+void FreeWorkMemory(void* block) {
+    if (block != nullptr) {
+        HeapFree(GetProcessHeap(), 0, block);
+    }
+}
+
 wchar_t* DuplicateWideString(const wchar_t* text) {
     if (text == nullptr) {
         return nullptr;

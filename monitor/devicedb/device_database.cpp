@@ -1,6 +1,7 @@
 // HCRPDB.txt access: count, list, find and delete device records.
 
 #include "devicedb/device_database.h"
+#include "common/memory.h"
 
 #include <cstring>
 #include <cwchar>
@@ -169,7 +170,7 @@ int DeviceDatabase::ReadListing(DeviceListEntry** entries) {
     // appear while it is read are left for the next listing.
     const DWORD room = size / recordSize + (size % recordSize != 0 ? 1 : 0);
     auto* listing = static_cast<DeviceListEntry*>(
-        HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(room) * sizeof(DeviceListEntry)));
+        AllocWorkMemory(static_cast<size_t>(room) * sizeof(DeviceListEntry)));
     if (listing == nullptr) {
         CloseHandle(file);
         return DEVICE_DATABASE_NO_MEMORY;
@@ -191,7 +192,7 @@ int DeviceDatabase::ReadListing(DeviceListEntry** entries) {
     }
     CloseHandle(file);
     if (count == 0) {
-        HeapFree(GetProcessHeap(), 0, listing);
+        FreeWorkMemory(listing);
         return 0;
     }
     *entries = listing;
@@ -199,9 +200,7 @@ int DeviceDatabase::ReadListing(DeviceListEntry** entries) {
 }
 
 void DeviceDatabase::FreeListing(DeviceListEntry* entries) {
-    if (entries != nullptr) {
-        HeapFree(GetProcessHeap(), 0, entries);
-    }
+    FreeWorkMemory(entries);
 }
 
 BOOL DeviceDatabase::DeleteRecord(const uint8_t address[6]) {
@@ -250,12 +249,12 @@ BOOL DeviceDatabase::DeleteRecord(const uint8_t address[6]) {
     // Read everything from the removed record to the end before writing anything: a read
     // failure then leaves the file as it was, and the original bytes are at hand to undo a
     // write that fails half-way.
-    auto* original = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, length + rest));
-    if (original == nullptr) {
+    WorkMemory originalMemory;
+    if (!originalMemory.Allocate(length + rest)) {
         CloseHandle(file);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
+    auto* original = originalMemory.as<uint8_t>();
     memcpy(original, record, length);
     uint8_t* moved = original + length;
     DWORD have = 0;
@@ -284,7 +283,6 @@ BOOL DeviceDatabase::DeleteRecord(const uint8_t address[6]) {
             SetLastError(error);
         }
     }
-    HeapFree(GetProcessHeap(), 0, original);
     CloseHandle(file);
     return removed;
 }

@@ -1,6 +1,7 @@
 // HCRPDB.txt changed by writing a copy and putting it in the file's place.
 
 #include "devicedb/device_database_edit.h"
+#include "common/memory.h"
 
 #include "devicedb/device_database.h"
 
@@ -111,10 +112,9 @@ BOOL ReadDeviceFile(const wchar_t* path, DeviceFileImage* image, BOOL* missing) 
     }
     uint8_t* bytes = nullptr;
     if (size > 0) {
-        bytes = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, size));
+        bytes = static_cast<uint8_t*>(AllocWorkMemory(size));
         if (bytes == nullptr) {
             CloseHandle(file);
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
         }
     }
@@ -131,7 +131,7 @@ BOOL ReadDeviceFile(const wchar_t* path, DeviceFileImage* image, BOOL* missing) 
     CloseHandle(file);
     if (have != size) {
         // Another program cut the file while it was read: no image of half a file.
-        HeapFree(GetProcessHeap(), 0, bytes);
+        FreeWorkMemory(bytes);
         SetLastError(error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_READ_FAULT));
         return FALSE;
     }
@@ -141,9 +141,7 @@ BOOL ReadDeviceFile(const wchar_t* path, DeviceFileImage* image, BOOL* missing) 
 }
 
 void FreeDeviceFile(DeviceFileImage* image) {
-    if (image->bytes != nullptr) {
-        HeapFree(GetProcessHeap(), 0, image->bytes);
-    }
+    FreeWorkMemory(image->bytes);
     image->bytes = nullptr;
     image->size = 0;
 }

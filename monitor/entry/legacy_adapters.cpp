@@ -116,52 +116,33 @@ BOOL WINAPI LegacyDeletePort(LPSTR pName, HWND hWnd, LPSTR pPortName) {
 
 namespace {
 
-// A zero-filled work buffer of twice the caller's size from the global heap; none for a
-// size of 0.
-class WorkBuffer {
-  public:
-    explicit WorkBuffer(DWORD callerSize) {
-        if (callerSize == 0) {
-            return;
-        }
-        // Twice a size above 2 GB does not fit in 32 bits.
-        if (callerSize > MAXDWORD / 2) {
-            failed_ = true;
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return;
-        }
-        block_ = AllocZeroedMemory(2 * static_cast<size_t>(callerSize));
-        failed_ = block_ == nullptr;
+// A zero-filled work buffer of twice the caller's size (the wide form of its 8-bit text);
+// none for a size of 0. False when it cannot be had, with the error set.
+bool AllocateWideOf(DWORD callerSize, WorkMemory* buffer) {
+    if (callerSize == 0) {
+        return true;
     }
-    ~WorkBuffer() {
-        if (block_ != nullptr) {
-            GlobalFree(block_);
-        }
+    // Twice a size above 2 GB does not fit in 32 bits.
+    if (callerSize > MAXDWORD / 2) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
     }
-    WorkBuffer(const WorkBuffer&) = delete;
-    WorkBuffer& operator=(const WorkBuffer&) = delete;
-    bool failed() const { return failed_; }
-    LPWSTR wide() { return static_cast<LPWSTR>(block_); }
-    LPBYTE bytes() { return static_cast<LPBYTE>(block_); }
-
-  private:
-    void* block_ = nullptr;
-    bool failed_ = false;
-};
+    return buffer->Allocate(2 * static_cast<size_t>(callerSize));
+}
 
 } // namespace
 
 BOOL WINAPI LegacyGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPSTR pValueName,
                                          LPSTR lpInBuffer, DWORD cbInBuffer, LPSTR lpOutBuffer,
                                          DWORD cbOutBuffer, LPDWORD lpcbReturned) {
-    WorkBuffer input(cbInBuffer);
-    WorkBuffer output(cbOutBuffer);
-    if (input.failed() || output.failed()) {
+    WorkMemory input;
+    WorkMemory output;
+    if (!AllocateWideOf(cbInBuffer, &input) || !AllocateWideOf(cbOutBuffer, &output)) {
         return FALSE; // the allocation's error code stays set
     }
     // The caller's input reaches the operation unchanged.
     if (lpInBuffer != nullptr && cbInBuffer != 0) {
-        memcpy(input.bytes(), lpInBuffer, cbInBuffer);
+        memcpy(input.get(), lpInBuffer, cbInBuffer);
     }
     // The operation writes 8-bit text into the work buffer and its size in bytes into the
     // count; a control code it answers without data leaves the count alone. So the count
@@ -169,15 +150,15 @@ BOOL WINAPI LegacyGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPSTR pV
     // operation reported them, never more than its buffer holds.
     DWORD reported = 0;
     BOOL result = g_monitor2Table.pfnGetPrinterDataFromPort(
-        hPort, ControlID, reinterpret_cast<LPWSTR>(pValueName), input.wide(), cbInBuffer,
-        output.wide(), cbOutBuffer, lpcbReturned != nullptr ? &reported : nullptr);
+        hPort, ControlID, reinterpret_cast<LPWSTR>(pValueName), input.as<wchar_t>(), cbInBuffer,
+        output.as<wchar_t>(), cbOutBuffer, lpcbReturned != nullptr ? &reported : nullptr);
     if (lpcbReturned == nullptr) {
         return result;
     }
     *lpcbReturned = reported;
     if (result && lpOutBuffer != nullptr && reported != 0) {
         DWORD count = reported < cbOutBuffer ? reported : cbOutBuffer;
-        memcpy(lpOutBuffer, output.bytes(), count);
+        memcpy(lpOutBuffer, output.get(), count);
     }
     return result;
 }

@@ -5,7 +5,6 @@
 #include "common/memory.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -13,26 +12,6 @@ namespace {
 HKEY Key(HANDLE handle) {
     return static_cast<HKEY>(handle);
 }
-
-// A work buffer from the ordinary heap, freed on leaving the operation. An empty one
-// (no text given) has a null pointer.
-class Bytes {
-  public:
-    Bytes() = default;
-    ~Bytes() { free(block_); }
-    Bytes(const Bytes&) = delete;
-    Bytes& operator=(const Bytes&) = delete;
-    // At least one byte, so that a size of 0 still has a buffer to point at.
-    bool Allocate(size_t size) {
-        block_ = static_cast<char*>(calloc(size > 0 ? size : 1, 1));
-        return block_ != nullptr;
-    }
-    char* get() { return block_; }
-    BYTE* bytes() { return reinterpret_cast<BYTE*>(block_); }
-
-  private:
-    char* block_ = nullptr;
-};
 
 size_t BoundedLength(const char* text, size_t limit) {
     size_t length = 0;
@@ -44,7 +23,7 @@ size_t BoundedLength(const char* text, size_t limit) {
 
 // Byte-wise ("%S") narrowing of at most maxCharacters characters; a null text stays null.
 // A character above 255 has no byte of its own: the text is refused rather than cut at it.
-LONG NarrowBytewise(const wchar_t* text, Bytes* out, size_t maxCharacters = SIZE_MAX,
+LONG NarrowBytewise(const wchar_t* text, WorkMemory* out, size_t maxCharacters = SIZE_MAX,
                     size_t* length = nullptr) {
     if (text == nullptr) {
         return ERROR_SUCCESS;
@@ -56,7 +35,7 @@ LONG NarrowBytewise(const wchar_t* text, Bytes* out, size_t maxCharacters = SIZE
     if (!out->Allocate(count + 1)) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    NarrowBytes(text, count, out->get());
+    NarrowBytes(text, count, out->as<char>());
     if (length != nullptr) {
         *length = count;
     }
@@ -66,7 +45,7 @@ LONG NarrowBytewise(const wchar_t* text, Bytes* out, size_t maxCharacters = SIZE
 // Narrowing in the ANSI code page; a null text stays null. A character without an exact
 // byte sequence in that code page is refused: its replacement or nearest match would name
 // a different value.
-LONG NarrowAnsi(const wchar_t* text, Bytes* out) {
+LONG NarrowAnsi(const wchar_t* text, WorkMemory* out) {
     if (text == nullptr) {
         return ERROR_SUCCESS;
     }
@@ -81,7 +60,8 @@ LONG NarrowAnsi(const wchar_t* text, Bytes* out) {
     if (!out->Allocate(static_cast<size_t>(size))) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    if (WideCharToMultiByte(CP_ACP, flags, text, -1, out->get(), size, nullptr, nullptr) <= 0) {
+    if (WideCharToMultiByte(CP_ACP, flags, text, -1, out->as<char>(), size, nullptr, nullptr) <=
+        0) {
         return ERROR_NO_UNICODE_TRANSLATION;
     }
     return ERROR_SUCCESS;
@@ -132,12 +112,12 @@ LONG WINAPI ShimCreateKey(HANDLE hcKey, LPCWSTR pszSubKey, DWORD dwOptions, REGS
     if (phckResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    Bytes subKey;
+    WorkMemory subKey;
     LONG status = NarrowBytewise(pszSubKey, &subKey);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    return RegCreateKeyExA(Key(hcKey), subKey.get(), 0, nullptr, dwOptions, samDesired,
+    return RegCreateKeyExA(Key(hcKey), subKey.as<char>(), 0, nullptr, dwOptions, samDesired,
                            pSecurityAttributes, reinterpret_cast<PHKEY>(phckResult),
                            pdwDisposition);
 }
@@ -147,12 +127,12 @@ LONG WINAPI ShimOpenKey(HANDLE hcKey, LPCWSTR pszSubKey, REGSAM samDesired, PHAN
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    Bytes subKey;
+    WorkMemory subKey;
     LONG status = NarrowBytewise(pszSubKey, &subKey);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    return RegOpenKeyExA(Key(hcKey), subKey.get(), 0, samDesired,
+    return RegOpenKeyExA(Key(hcKey), subKey.as<char>(), 0, samDesired,
                          reinterpret_cast<PHKEY>(phkResult));
 }
 
@@ -165,12 +145,12 @@ LONG WINAPI ShimDeleteKey(HANDLE hcKey, LPCWSTR pszSubKey, HANDLE) {
     if (pszSubKey == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    Bytes subKey;
+    WorkMemory subKey;
     LONG status = NarrowBytewise(pszSubKey, &subKey);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    return RegDeleteKeyA(Key(hcKey), subKey.get());
+    return RegDeleteKeyA(Key(hcKey), subKey.as<char>());
 }
 
 LONG WINAPI ShimEnumKey(HANDLE hcKey, DWORD dwIndex, LPWSTR pszName, PDWORD pcchName,
@@ -179,16 +159,17 @@ LONG WINAPI ShimEnumKey(HANDLE hcKey, DWORD dwIndex, LPWSTR pszName, PDWORD pcch
         return ERROR_INVALID_PARAMETER;
     }
     const DWORD capacity = *pcchName;
-    Bytes name;
+    WorkMemory name;
     if (!name.Allocate(capacity)) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    LONG status = RegEnumKeyExA(Key(hcKey), dwIndex, name.get(), pcchName, nullptr, nullptr,
+    LONG status = RegEnumKeyExA(Key(hcKey), dwIndex, name.as<char>(), pcchName, nullptr, nullptr,
                                 nullptr, pftLastWriteTime);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    *pcchName = WidenAnsiText(name.get(), BoundedLength(name.get(), capacity), pszName, capacity);
+    *pcchName =
+        WidenAnsiText(name.as<char>(), BoundedLength(name.as<char>(), capacity), pszName, capacity);
     return ERROR_SUCCESS;
 }
 
@@ -202,15 +183,15 @@ LONG WINAPI ShimQueryInfoKey(HANDLE hcKey, PDWORD pcSubKeys, PDWORD pcbKey, PDWO
 LONG WINAPI ShimSetValue(HANDLE hcKey, LPCWSTR pszValue, DWORD dwType, const BYTE* pData,
                          DWORD cbData, HANDLE) {
     // A null name selects the key's default value, as in the other value operations.
-    Bytes name;
+    WorkMemory name;
     LONG status = NarrowBytewise(pszValue, &name);
     if (status != ERROR_SUCCESS) {
         return status;
     }
     if (dwType != REG_SZ) {
-        return RegSetValueExA(Key(hcKey), name.get(), 0, dwType, pData, cbData);
+        return RegSetValueExA(Key(hcKey), name.as<char>(), 0, dwType, pData, cbData);
     }
-    Bytes text;
+    WorkMemory text;
     size_t length = 0;
     if (pData != nullptr) {
         // The text ends at its terminator or at the end of the caller's cbData bytes,
@@ -225,17 +206,17 @@ LONG WINAPI ShimSetValue(HANDLE hcKey, LPCWSTR pszValue, DWORD dwType, const BYT
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     // The stored text carries its terminator, as REG_SZ data must.
-    return RegSetValueExA(Key(hcKey), name.get(), 0, REG_SZ, text.bytes(),
+    return RegSetValueExA(Key(hcKey), name.as<char>(), 0, REG_SZ, text.as<BYTE>(),
                           static_cast<DWORD>(length + 1));
 }
 
 LONG WINAPI ShimDeleteValue(HANDLE hcKey, LPCWSTR pszValue, HANDLE) {
-    Bytes name;
+    WorkMemory name;
     LONG status = NarrowAnsi(pszValue, &name);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    return RegDeleteValueA(Key(hcKey), name.get());
+    return RegDeleteValueA(Key(hcKey), name.as<char>());
 }
 
 LONG WINAPI ShimEnumValue(HANDLE hcKey, DWORD dwIndex, LPWSTR pszValue, PDWORD pcbValue,
@@ -244,12 +225,12 @@ LONG WINAPI ShimEnumValue(HANDLE hcKey, DWORD dwIndex, LPWSTR pszValue, PDWORD p
         return ERROR_INVALID_PARAMETER;
     }
     const DWORD nameCapacity = *pcbValue;
-    Bytes name;
+    WorkMemory name;
     if (!name.Allocate(nameCapacity)) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     const bool wantData = pData != nullptr;
-    Bytes data;
+    WorkMemory data;
     DWORD received = wantData ? *pcbData : 0;
     if (wantData && !data.Allocate(received)) {
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -257,15 +238,16 @@ LONG WINAPI ShimEnumValue(HANDLE hcKey, DWORD dwIndex, LPWSTR pszValue, PDWORD p
     // Without the caller's type pointer the type is still needed to deliver the data.
     DWORD privateType = REG_NONE;
     PDWORD type = pType != nullptr ? pType : &privateType;
-    LONG status = RegEnumValueA(Key(hcKey), dwIndex, name.get(), pcbValue, nullptr, type,
-                                wantData ? data.bytes() : nullptr, wantData ? &received : nullptr);
+    LONG status =
+        RegEnumValueA(Key(hcKey), dwIndex, name.as<char>(), pcbValue, nullptr, type,
+                      wantData ? data.as<BYTE>() : nullptr, wantData ? &received : nullptr);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    *pcbValue =
-        WidenAnsiText(name.get(), BoundedLength(name.get(), nameCapacity), pszValue, nameCapacity);
+    *pcbValue = WidenAnsiText(name.as<char>(), BoundedLength(name.as<char>(), nameCapacity),
+                              pszValue, nameCapacity);
     if (wantData) {
-        return DeliverData(*type, data.get(), received, pData, pcbData);
+        return DeliverData(*type, data.as<char>(), received, pData, pcbData);
     }
     return ERROR_SUCCESS;
 }
@@ -275,20 +257,20 @@ LONG WINAPI ShimQueryValue(HANDLE hcKey, LPCWSTR pszValue, PDWORD pType, PBYTE p
     if (pData != nullptr && pcbData == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    Bytes name;
+    WorkMemory name;
     LONG status = NarrowAnsi(pszValue, &name);
     if (status != ERROR_SUCCESS) {
         return status;
     }
     const bool wantData = pData != nullptr;
-    Bytes data;
+    WorkMemory data;
     DWORD received = wantData ? *pcbData : 0;
     if (wantData && !data.Allocate(received)) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     DWORD type = REG_NONE;
-    status = RegQueryValueExA(Key(hcKey), name.get(), nullptr, &type,
-                              wantData ? data.bytes() : nullptr, wantData ? &received : nullptr);
+    status = RegQueryValueExA(Key(hcKey), name.as<char>(), nullptr, &type,
+                              wantData ? data.as<BYTE>() : nullptr, wantData ? &received : nullptr);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -296,7 +278,7 @@ LONG WINAPI ShimQueryValue(HANDLE hcKey, LPCWSTR pszValue, PDWORD pType, PBYTE p
         *pType = type;
     }
     if (wantData) {
-        return DeliverData(type, data.get(), received, pData, pcbData);
+        return DeliverData(type, data.as<char>(), received, pData, pcbData);
     }
     return ERROR_SUCCESS;
 }

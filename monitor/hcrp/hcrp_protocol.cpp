@@ -4,9 +4,9 @@
 // at a time and each response is matched against it; other ports' exchanges go on meanwhile.
 // The queues are filled concurrently by the channel callbacks.
 
-#include <cstdlib>
 #include <cstring>
 
+#include "common/memory.h"
 #include "hcrp/hcrp_connection.h"
 #include "hcrp/stack_binding.h"
 
@@ -139,10 +139,11 @@ int HcrpConnection::Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t*
                               uint32_t* copied) {
     *copied = 0;
     *totalLength = 0;
-    auto* work = static_cast<uint8_t*>(calloc(controlMtu, 1));
-    if (work == nullptr) {
+    WorkMemory workMemory;
+    if (!workMemory.Allocate(controlMtu)) {
         return 0;
     }
+    uint8_t* work = workMemory.as<uint8_t>();
     uint8_t request[MAX_REQUEST_SIZE];
     size_t size = BuildGet1284ID(request, transactionId++, 0, controlMtu);
     SendOnChannel(controlChannel.handle, request, static_cast<uint32_t>(size));
@@ -152,7 +153,6 @@ int HcrpConnection::Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t*
     // Without the two bytes of its length field the ID cannot be placed at all.
     if (WaitResponse(request, controlMtu, work, &answered) != HCRP_STATUS_SUCCESS ||
         !ReadDeviceIdTotal(work, answered, &total, &answeredOfId)) {
-        free(work);
         return 0;
     }
     *totalLength = total;
@@ -162,7 +162,6 @@ int HcrpConnection::Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t*
             memcpy(destination, work, capacity);
         }
         *copied = capacity;
-        free(work);
         return 0;
     }
     if (taken > 0) {
@@ -178,12 +177,10 @@ int HcrpConnection::Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t*
         size = BuildGet1284ID(request, transactionId++, static_cast<uint16_t>(offset), asked);
         SendOnChannel(controlChannel.handle, request, static_cast<uint32_t>(size));
         if (WaitResponse(request, asked, work, &answered) != HCRP_STATUS_SUCCESS) {
-            free(work);
             return 0;
         }
         if (answered == 0) {
             if (++emptyAnswers >= MAX_EMPTY_ID_ANSWERS) {
-                free(work);
                 return 0;
             }
             continue;
@@ -194,7 +191,6 @@ int HcrpConnection::Get1284ID(uint8_t* destination, uint32_t capacity, uint16_t*
         offset += answered;
         remaining -= answered;
     }
-    free(work);
     return 1;
 }
 

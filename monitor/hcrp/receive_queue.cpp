@@ -1,6 +1,6 @@
 #include "hcrp/receive_queue.h"
+#include "common/memory.h"
 
-#include <cstdlib>
 #include <cstring>
 
 void ReceiveQueue::InitializeLock() {
@@ -13,16 +13,16 @@ void ReceiveQueue::DeleteLock() {
 
 bool ReceiveQueue::Append(const uint8_t* payload, uint16_t length) {
     // Copy before taking the lock: the lock only guards the links and the count.
-    auto* node = static_cast<ReceivedPacket*>(malloc(sizeof(ReceivedPacket)));
+    auto* node = static_cast<ReceivedPacket*>(AllocWorkMemory(sizeof(ReceivedPacket)));
     if (node == nullptr) {
         return false;
     }
     node->next = nullptr;
     node->length = length;
     // A zero-length packet still gets a block of its own, so that every node has one.
-    node->data = static_cast<uint8_t*>(malloc(length > 0 ? length : 1));
+    node->data = static_cast<uint8_t*>(AllocWorkMemory(length));
     if (node->data == nullptr) {
-        free(node);
+        FreeWorkMemory(node);
         return false;
     }
     if (length > 0) {
@@ -81,7 +81,7 @@ void ReceiveQueue::Clear() {
 
 void ReceiveQueue::FreePacket(ReceivedPacket* packet) {
     if (packet != nullptr) {
-        free(packet->data);
-        free(packet);
+        FreeWorkMemory(packet->data);
+        FreeWorkMemory(packet);
     }
 }

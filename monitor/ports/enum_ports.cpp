@@ -5,6 +5,7 @@
 
 #include "ports/enum_ports.h"
 
+#include "common/memory.h"
 #include "devicedb/device_database.h"
 #include "ports/port_record.h"
 
@@ -30,17 +31,21 @@ struct AddressIndex {
     uint32_t* order = nullptr;    // record numbers, sorted by (address, record number)
     uint32_t* nextFree = nullptr; // at a run's first position: its first position not taken
     uint8_t* taken = nullptr;     // by record number: a port holds this record's address
+    WorkMemory orderMemory;
+    WorkMemory nextFreeMemory;
+    WorkMemory takenMemory;
 
     bool Build(const DeviceListEntry* listing, int records) {
         entries = listing;
         count = records;
         const size_t n = static_cast<size_t>(records);
-        order = static_cast<uint32_t*>(HeapAlloc(GetProcessHeap(), 0, n * sizeof(uint32_t)));
-        nextFree = static_cast<uint32_t*>(HeapAlloc(GetProcessHeap(), 0, n * sizeof(uint32_t)));
-        taken = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, n));
-        if (order == nullptr || nextFree == nullptr || taken == nullptr) {
+        if (!orderMemory.Allocate(n * sizeof(uint32_t)) ||
+            !nextFreeMemory.Allocate(n * sizeof(uint32_t)) || !takenMemory.Allocate(n)) {
             return false;
         }
+        order = orderMemory.as<uint32_t>();
+        nextFree = nextFreeMemory.as<uint32_t>();
+        taken = takenMemory.as<uint8_t>();
         for (uint32_t i = 0; i < n; ++i) {
             order[i] = i;
             nextFree[i] = i;
@@ -50,15 +55,6 @@ struct AddressIndex {
             return c != 0 ? c < 0 : a < b;
         });
         return true;
-    }
-
-    ~AddressIndex() {
-        for (void* block :
-             {static_cast<void*>(order), static_cast<void*>(nextFree), static_cast<void*>(taken)}) {
-            if (block != nullptr) {
-                HeapFree(GetProcessHeap(), 0, block);
-            }
-        }
     }
 
     // The position of the first record with this address in `order`, or -1.

@@ -4,6 +4,7 @@
 // terminator or its end, whichever comes first.
 
 #include "ports/xcv.h"
+#include "common/memory.h"
 #include "ports/port_admin.h"
 #include "ports/spooler_ports.h"
 #include "devicedb/device_database.h"
@@ -32,8 +33,8 @@ DWORD FailureCode(DWORD fallback) {
 }
 
 // A terminated copy of the name or text at the start of the input, bounded by the input
-// size. No input (null, or not one whole character) gives no text and
-// ERROR_INVALID_PARAMETER.
+// size, in a work buffer of its own. No input (null, or not one whole character) gives no
+// text and ERROR_INVALID_PARAMETER.
 class InputText {
   public:
     InputText(const BYTE* input, DWORD size) {
@@ -41,27 +42,19 @@ class InputText {
             return;
         }
         const size_t length = BoundedTextLength(input, size);
-        text_ = static_cast<wchar_t*>(AllocZeroedMemory((length + 1) * sizeof(wchar_t)));
-        if (text_ == nullptr) {
+        if (!text_.Allocate((length + 1) * sizeof(wchar_t))) {
             error_ = FailureCode(ERROR_NOT_ENOUGH_MEMORY);
             return;
         }
-        CopyBoundedText(input, length, text_);
+        CopyBoundedText(input, length, text_.as<wchar_t>());
         error_ = ERROR_SUCCESS;
     }
-    ~InputText() {
-        if (text_ != nullptr) {
-            GlobalFree(text_);
-        }
-    }
-    InputText(const InputText&) = delete;
-    InputText& operator=(const InputText&) = delete;
-    const wchar_t* get() const { return text_; }
+    const wchar_t* get() const { return text_.as<wchar_t>(); }
     // ERROR_SUCCESS when there is a text.
     DWORD error() const { return error_; }
 
   private:
-    wchar_t* text_ = nullptr;
+    WorkMemory text_;
     DWORD error_ = ERROR_INVALID_PARAMETER;
 };
 
