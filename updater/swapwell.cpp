@@ -93,8 +93,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                          .c_str());
     }
 
-    // From here on every step is attempted whatever the previous one did; the user is told
-    // to restart in any case.
+    // From here on a failed step does not end the update: the installed library is moved
+    // aside and the new one copied in; the copy aside is then deleted, or, when the new
+    // library could not be copied, put back. The user is told to restart in any case.
     SetFileAttributesA(paths.target, FILE_ATTRIBUTE_NORMAL);
     const BOOL movedAside = MoveFileA(paths.target, paths.backup);
     Sleep(SETTLE_MS);

@@ -9,15 +9,8 @@
 
 namespace {
 
-bool LibraryBound() {
-    return g_stackBinding.module != nullptr;
-}
-
 void DisconnectChannel(uint16_t handle) {
-    QorlDisconnectFn disconnect = g_stackBinding.qorlDisconnect;
-    if (LibraryBound() && disconnect != nullptr) {
-        disconnect(handle);
-    }
+    g_stackBinding.Disconnect(handle);
 }
 
 // What differs between the two channels for the callback.
@@ -125,7 +118,7 @@ void __cdecl HcrpConnection::OnDataEvent(const ChannelEvent* event) {
 int HcrpConnection::Connect() {
     // The hold keeps the library loaded while this thread is inside it and, once connected,
     // while the channels are open; Disconnect gives it back.
-    if (stackHold == 0 || g_stackBinding.module == nullptr) {
+    if (stackHold == 0 || !g_stackBinding.IsBound()) {
         // No hold yet, or one on a library that was unloaded unconditionally since.
         ReleaseStackHold();
         stackHold = g_stackBinding.Acquire();
@@ -161,11 +154,10 @@ int HcrpConnection::ConnectPair() {
     // this one's.
     controlChannel.handle = 0;
     ResetEvent(controlConnected);
-    if (g_stackBinding.qorlRegister(&controlChannel) != 0) {
+    if (g_stackBinding.Register(&controlChannel) != 0) {
         return 0;
     }
-    const int controlResult =
-        g_stackBinding.qorlConnect(&controlChannel, controlPsm, deviceAddress);
+    const int controlResult = g_stackBinding.Connect(&controlChannel, controlPsm, deviceAddress);
     WaitForSingleObject(controlConnected, CONNECTED_EVENT_TIMEOUT_MS);
     if (controlResult != 0) {
         return 0;
@@ -178,9 +170,9 @@ int HcrpConnection::ConnectPair() {
     dataChannel.psm = dataPsm;
     dataChannel.handle = 0;
     ResetEvent(dataConnected);
-    int dataResult = g_stackBinding.qorlRegister(&dataChannel);
+    int dataResult = g_stackBinding.Register(&dataChannel);
     if (dataResult == 0) {
-        dataResult = g_stackBinding.qorlConnect(&dataChannel, dataPsm, deviceAddress);
+        dataResult = g_stackBinding.Connect(&dataChannel, dataPsm, deviceAddress);
         WaitForSingleObject(dataConnected, CONNECTED_EVENT_TIMEOUT_MS);
     }
     if (dataResult != 0) {

@@ -21,14 +21,9 @@ constexpr uint32_t CREDIT_RETRY_COUNTED_MS = 1000;
 // this many in a row the query gives up.
 constexpr int MAX_EMPTY_ID_ANSWERS = 3;
 
-// The library's send operation, or a failure when the library is not bound (another port's
-// end of document can unload it while this connection still counts as open).
+// The library's send operation; a failure when the library is not bound.
 int SendOnChannel(uint16_t handle, const uint8_t* bytes, uint32_t length) {
-    QorlSendDataFn send = g_stackBinding.qorlSendData;
-    if (g_stackBinding.module == nullptr || send == nullptr) {
-        return -1;
-    }
-    return send(handle, bytes, static_cast<uint16_t>(length));
+    return g_stackBinding.SendData(handle, bytes, static_cast<uint16_t>(length));
 }
 
 // The code a failed write leaves for the spooler: a link that went reads differently from a

@@ -254,3 +254,25 @@ int StackBinding::UnloadHeld() {
     module = nullptr;
     return FreeLibrary(loaded) ? 1 : 0;
 }
+
+int StackBinding::Register(ChannelDescriptor* descriptor) {
+    QorlRegisterFn operation = qorlRegister;
+    return IsBound() && operation != nullptr ? operation(descriptor) : QORL_NOT_BOUND;
+}
+
+int StackBinding::Connect(ChannelDescriptor* descriptor, uint16_t psm,
+                          const uint8_t* deviceAddress) {
+    QorlConnectFn operation = qorlConnect;
+    return IsBound() && operation != nullptr ? operation(descriptor, psm, deviceAddress)
+                                             : QORL_NOT_BOUND;
+}
+
+int StackBinding::Disconnect(uint16_t handle) {
+    QorlDisconnectFn operation = qorlDisconnect;
+    return IsBound() && operation != nullptr ? operation(handle) : QORL_NOT_BOUND;
+}
+
+int StackBinding::SendData(uint16_t handle, const void* data, uint16_t length) {
+    QorlSendDataFn operation = qorlSendData;
+    return IsBound() && operation != nullptr ? operation(handle, data, length) : QORL_NOT_BOUND;
+}

@@ -29,6 +29,19 @@ class StackBinding {
     int GetDLLPathName();
     static int IsProcessRunning(const char* name);
 
+    // The library's operations, the only way the connection code reaches it. Each answers
+    // QORL_NOT_BOUND when the library is not bound (another port's end of document can unload
+    // it while a connection still counts as open).
+    static constexpr int QORL_NOT_BOUND = -1;
+    bool IsBound() const { return module != nullptr; }
+    int Register(ChannelDescriptor* descriptor);
+    int Connect(ChannelDescriptor* descriptor, uint16_t psm, const uint8_t* deviceAddress);
+    int Disconnect(uint16_t handle);
+    int SendData(uint16_t handle, const void* data, uint16_t length);
+
+    // The binding itself: set by LoadQORLIB, cleared by Unload. Read by nothing outside this
+    // class but the tests, which bind a library of their own.
+
     HMODULE module;
     char libraryPath[260];
     QorlRegisterFn qorlRegister;

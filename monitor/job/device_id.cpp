@@ -136,7 +136,7 @@ void QueryDeviceId(PortRecord* record) {
 DWORD WINAPI DeviceIdWorker(LPVOID parameter) {
     auto* record = static_cast<PortRecord*>(parameter);
     ExchangeLock exchange(record->connection);
-    if (!g_stackBinding.LoadQORLIB()) {
+    if (!BindStack()) {
         return 0;
     }
     if (!EnsureConnected(record)) {

@@ -28,17 +28,6 @@ bool PrinterReady(const PortRecord* record) {
     return info != nullptr && info->Status == 0;
 }
 
-// Binds the stack; on failure the caller's last error is left as it was (the binding's own
-// registry and process lookups leave codes that say nothing to the spooler).
-bool BindStack() {
-    DWORD error = GetLastError();
-    if (g_stackBinding.LoadQORLIB()) {
-        return true;
-    }
-    SetLastError(error);
-    return false;
-}
-
 BOOL StartDocFailure(PortRecord* record, DWORD error) {
     ReleasePrinterName(record);
     SetLastError(error);
@@ -76,6 +65,15 @@ void ClosePortPrinter(PortRecord* record) {
     }
 }
 
+bool BindStack() {
+    DWORD error = GetLastError();
+    if (g_stackBinding.LoadQORLIB()) {
+        return true;
+    }
+    SetLastError(error);
+    return false;
+}
+
 void ReleaseStackIfIdle() {
     g_stackBinding.UnloadIfUnused();
 }
@@ -91,7 +89,7 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD, 
     if (record->flags & PORT_DOC_STARTED) {
         return TRUE;
     }
-    if (!g_stackBinding.LoadQORLIB()) {
+    if (!BindStack()) {
         ReleasePrinterName(record);
         SetLastError(ERROR_OPEN_FAILED);
         return FALSE;
@@ -238,7 +236,7 @@ BOOL WINAPI ClosePort(HANDLE hPort) {
     }
     {
         ExchangeLock exchange(record->connection);
-        if (g_stackBinding.module != nullptr) {
+        if (g_stackBinding.IsBound()) {
             record->connection.Disconnect();
         }
     }

@@ -34,9 +34,13 @@ class PortCall {
 // exchange lock held.
 BOOL ResetPortJob(PortRecord* record);
 
-// Releases the Bluetooth stack unless a connection still holds it: the binding is
-// process-wide, and unloading the library under another port's open channels would pull it
-// away from a job in progress.
+// The job layer's one way to the Bluetooth stack: BindStack before a job or a device-ID
+// query (false when the stack cannot be bound; the caller's last error is left as it was,
+// since the binding's own registry and process lookups leave codes that say nothing to the
+// spooler), ReleaseStackIfIdle after one. The binding is process-wide: the library goes only
+// when no connection holds it, since unloading it under another port's open channels would
+// pull it away from a job in progress.
+bool BindStack();
 void ReleaseStackIfIdle();
 
 // Makes sure both channels are open, closing half a pair first. Called with the port's
