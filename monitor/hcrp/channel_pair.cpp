@@ -7,6 +7,8 @@
 #include "hcrp/hcrp_connection.h"
 #include "hcrp/stack_binding.h"
 
+#include <initializer_list>
+
 namespace {
 
 void DisconnectChannel(uint16_t handle) {
@@ -113,6 +115,17 @@ void __cdecl HcrpConnection::OnControlEvent(const ChannelEvent* event) {
 
 void __cdecl HcrpConnection::OnDataEvent(const ChannelEvent* event) {
     HandleChannelEvent(event, true);
+}
+
+void HcrpConnection::CreateEvents() {
+    // Automatic reset, not signalled, unnamed. A failed creation leaves the event empty
+    // (waits on it then fail at once) and is tried again by the next Connect.
+    for (HANDLE* event : {&controlReceived, &controlConnected, &controlDisconnected, &dataReceived,
+                          &dataConnected, &dataDisconnected}) {
+        if (*event == nullptr) {
+            *event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        }
+    }
 }
 
 int HcrpConnection::Connect() {

@@ -1,4 +1,6 @@
-// The connection record: initialisation, release and the open-channel bits.
+// The connection record: initialisation, release, the open-channel bits, the exchange lock
+// and the control channel's received signal. Connecting is in channel_pair.cpp, the HCRP
+// exchanges in hcrp_protocol.cpp.
 
 #include "hcrp/hcrp_connection.h"
 
@@ -55,17 +57,6 @@ void HcrpConnection::Initialize() {
     // for every printer in the device file, and most of them never print in a refresh.
     controlReceived = controlConnected = controlDisconnected = nullptr;
     dataReceived = dataConnected = dataDisconnected = nullptr;
-}
-
-void HcrpConnection::CreateEvents() {
-    // Automatic reset, not signalled, unnamed. A failed creation leaves the event empty
-    // (waits on it then fail at once) and is tried again by the next Connect.
-    for (HANDLE* event : {&controlReceived, &controlConnected, &controlDisconnected, &dataReceived,
-                          &dataConnected, &dataDisconnected}) {
-        if (*event == nullptr) {
-            *event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        }
-    }
 }
 
 void HcrpConnection::Release() {
