@@ -64,14 +64,14 @@ bool ReadDevices(const std::wstring& path, std::vector<ListedDevice>* devices, b
     for (DWORD i = 0; i < count; ++i) {
         DWORD length = 0;
         const uint8_t* bytes = DeviceRecordAt(*image.get(), i, &length);
-        uint8_t whole[DEVICE_RECORD_LENGTH];
+        uint8_t whole[DEVICE_RECORD_SIZE];
         memcpy(whole, bytes, length);
         ClearRecordTail(whole, length);
         ListedDevice device;
         device.number = i + 1;
         device.problem = CheckDeviceRecord(bytes, length);
         ParseDeviceRecord(whole, &device.record);
-        char name[DEVICE_NAME_LENGTH];
+        char name[DEVICE_NAME_FIELD_SIZE];
         memcpy(name, device.record.name, sizeof(name));
         TrimDeviceName(name);
         device.name = name;
@@ -179,7 +179,7 @@ int DevicesAdd(std::vector<std::string> args) {
         }
     }
     memcpy(record.name, name.data(), name.size());
-    uint8_t bytes[DEVICE_RECORD_LENGTH];
+    uint8_t bytes[DEVICE_RECORD_SIZE];
     FormatDeviceRecord(record, bytes);
     if (!AppendDeviceRecord(path.c_str(), bytes)) {
         return Fail("cannot write " + Narrow(path) + ": " + DescribeWin32Error(GetLastError()) +

@@ -198,7 +198,7 @@ Verdict CheckDeviceDatabase(Findings* findings) {
         ++wellFormed;
         DeviceRecord record;
         ParseDeviceRecord(bytes, &record);
-        char name[DEVICE_NAME_LENGTH];
+        char name[DEVICE_NAME_FIELD_SIZE];
         memcpy(name, record.name, sizeof(name));
         TrimDeviceName(name);
         std::wstring port = Widen(name);

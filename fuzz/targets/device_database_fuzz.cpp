@@ -17,10 +17,10 @@ namespace {
 
 // The parsed address of the slot at `index`, as a short last record reads.
 void SlotAddress(const std::vector<uint8_t>& file, size_t index, uint8_t address[6]) {
-    uint8_t slot[DEVICE_RECORD_LENGTH];
-    const size_t start = index * DEVICE_RECORD_LENGTH;
+    uint8_t slot[DEVICE_RECORD_SIZE];
+    const size_t start = index * DEVICE_RECORD_SIZE;
     const size_t length =
-        file.size() - start < DEVICE_RECORD_LENGTH ? file.size() - start : DEVICE_RECORD_LENGTH;
+        file.size() - start < DEVICE_RECORD_SIZE ? file.size() - start : DEVICE_RECORD_SIZE;
     memcpy(slot, file.data() + start, length);
     ClearRecordTail(slot, length);
     ParseDeviceAddress(slot, address);
@@ -29,14 +29,14 @@ void SlotAddress(const std::vector<uint8_t>& file, size_t index, uint8_t address
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2 || size > 16 * DEVICE_RECORD_LENGTH) {
+    if (size < 2 || size > 16 * DEVICE_RECORD_SIZE) {
         return 0;
     }
     const unsigned failingWrite = data[0] % 8;
     const std::vector<uint8_t> original(data + 2, data + size);
     SetMemoryFile(original.data(), original.size());
     const int slots =
-        static_cast<int>((original.size() + DEVICE_RECORD_LENGTH - 1) / DEVICE_RECORD_LENGTH);
+        static_cast<int>((original.size() + DEVICE_RECORD_SIZE - 1) / DEVICE_RECORD_SIZE);
 
     DeviceDatabase database;
     FUZZ_CHECK(database.CountRecords() == slots);
@@ -74,10 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const BOOL removed = database.DeleteRecord(listed[chosen]);
     const std::vector<uint8_t>& after = MemoryFile();
     if (removed) {
-        const size_t start = static_cast<size_t>(first) * DEVICE_RECORD_LENGTH;
-        const size_t length = original.size() - start < DEVICE_RECORD_LENGTH
+        const size_t start = static_cast<size_t>(first) * DEVICE_RECORD_SIZE;
+        const size_t length = original.size() - start < DEVICE_RECORD_SIZE
                                   ? original.size() - start
-                                  : DEVICE_RECORD_LENGTH;
+                                  : DEVICE_RECORD_SIZE;
         std::vector<uint8_t> expected(original.begin(), original.begin() + start);
         expected.insert(expected.end(), original.begin() + start + length, original.end());
         FUZZ_CHECK(after == expected);

@@ -43,14 +43,14 @@ void CheckRecord(const uint8_t* record) {
         const long word = Expected(record + offsets[i], 4);
         FUZZ_CHECK(values[i] == static_cast<uint16_t>(word < 0 ? 0xFFFF : word));
     }
-    FUZZ_CHECK(memcmp(parsed.name, record + DEVICE_NAME_OFFSET, DEVICE_NAME_LENGTH) == 0);
+    FUZZ_CHECK(memcmp(parsed.name, record + DEVICE_NAME_OFFSET, DEVICE_NAME_FIELD_SIZE) == 0);
     // The trimmed name ends inside its field, keeps at most 247 bytes and no trailing space
     // beyond its first byte.
     TrimDeviceName(parsed.name);
-    const void* end = memchr(parsed.name, 0, DEVICE_NAME_LENGTH);
+    const void* end = memchr(parsed.name, 0, DEVICE_NAME_FIELD_SIZE);
     FUZZ_CHECK(end != nullptr);
     const size_t length = static_cast<size_t>(static_cast<const char*>(end) - parsed.name);
-    FUZZ_CHECK(length <= DEVICE_NAME_LENGTH - 1);
+    FUZZ_CHECK(length <= DEVICE_NAME_FIELD_SIZE - 1);
     if (length > 1) {
         FUZZ_CHECK(parsed.name[length - 1] != ' ');
     }
@@ -60,16 +60,16 @@ void CheckRecord(const uint8_t* record) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One record buffer for the whole file, as the reader keeps it.
-    std::vector<uint8_t> record(DEVICE_RECORD_LENGTH, 0xEE);
-    for (size_t offset = 0; offset < size; offset += DEVICE_RECORD_LENGTH) {
+    std::vector<uint8_t> record(DEVICE_RECORD_SIZE, 0xEE);
+    for (size_t offset = 0; offset < size; offset += DEVICE_RECORD_SIZE) {
         const size_t length =
-            size - offset < DEVICE_RECORD_LENGTH ? size - offset : DEVICE_RECORD_LENGTH;
+            size - offset < DEVICE_RECORD_SIZE ? size - offset : DEVICE_RECORD_SIZE;
         memcpy(record.data(), data + offset, length);
-        if (length < DEVICE_RECORD_LENGTH) {
+        if (length < DEVICE_RECORD_SIZE) {
             ClearRecordTail(record.data(), length);
-            for (size_t i = length; i < DEVICE_RECORD_LENGTH; ++i) {
+            for (size_t i = length; i < DEVICE_RECORD_SIZE; ++i) {
                 const bool inName =
-                    i >= DEVICE_NAME_OFFSET && i < DEVICE_NAME_OFFSET + DEVICE_NAME_LENGTH;
+                    i >= DEVICE_NAME_OFFSET && i < DEVICE_NAME_OFFSET + DEVICE_NAME_FIELD_SIZE;
                 FUZZ_CHECK(record[i] == (inName ? ' ' : 0));
             }
         }

@@ -8,9 +8,6 @@
 
 #include "devicedb/device_record.h"
 
-constexpr uint32_t DEVICE_RECORD_SIZE = DEVICE_RECORD_LENGTH;
-constexpr uint32_t DEVICE_NAME_FIELD_SIZE = DEVICE_NAME_LENGTH;
-
 // FindRecord results.
 constexpr int DEVICE_RECORD_FOUND = 2;
 constexpr int DEVICE_RECORD_NOT_FOUND = 0;

@@ -147,27 +147,27 @@ void FreeDeviceFile(DeviceFileImage* image) {
 }
 
 DWORD DeviceRecordCount(const DeviceFileImage& image) {
-    return static_cast<DWORD>((image.size + DEVICE_RECORD_LENGTH - 1) / DEVICE_RECORD_LENGTH);
+    return static_cast<DWORD>((image.size + DEVICE_RECORD_SIZE - 1) / DEVICE_RECORD_SIZE);
 }
 
 const uint8_t* DeviceRecordAt(const DeviceFileImage& image, DWORD index, DWORD* length) {
-    DWORD start = index * static_cast<DWORD>(DEVICE_RECORD_LENGTH);
+    DWORD start = index * static_cast<DWORD>(DEVICE_RECORD_SIZE);
     if (index >= DeviceRecordCount(image)) {
         *length = 0;
         return nullptr;
     }
     DWORD rest = image.size - start;
-    *length = rest < DEVICE_RECORD_LENGTH ? rest : static_cast<DWORD>(DEVICE_RECORD_LENGTH);
+    *length = rest < DEVICE_RECORD_SIZE ? rest : static_cast<DWORD>(DEVICE_RECORD_SIZE);
     return image.bytes + start;
 }
 
-BOOL AppendDeviceRecord(const wchar_t* path, const uint8_t record[DEVICE_RECORD_LENGTH]) {
+BOOL AppendDeviceRecord(const wchar_t* path, const uint8_t record[DEVICE_RECORD_SIZE]) {
     DeviceFileImage image;
     if (!ReadDeviceFile(path, &image, nullptr)) {
         return FALSE;
     }
     BOOL ok = WriteAndReplace(path, image.bytes, image.size, record,
-                              static_cast<DWORD>(DEVICE_RECORD_LENGTH));
+                              static_cast<DWORD>(DEVICE_RECORD_SIZE));
     DWORD error = GetLastError();
     FreeDeviceFile(&image);
     SetLastError(error);
@@ -185,7 +185,7 @@ BOOL RemoveDeviceRecord(const wchar_t* path, DWORD index) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    DWORD start = index * static_cast<DWORD>(DEVICE_RECORD_LENGTH);
+    DWORD start = index * static_cast<DWORD>(DEVICE_RECORD_SIZE);
     DWORD after = start + length;
     BOOL ok = WriteAndReplace(path, image.bytes, start, image.bytes + after, image.size - after);
     DWORD error = GetLastError();

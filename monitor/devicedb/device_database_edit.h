@@ -32,7 +32,7 @@ DWORD DeviceRecordCount(const DeviceFileImage& image);
 const uint8_t* DeviceRecordAt(const DeviceFileImage& image, DWORD index, DWORD* length);
 
 // The file at path with the record appended: TRUE when it was replaced.
-BOOL AppendDeviceRecord(const wchar_t* path, const uint8_t record[DEVICE_RECORD_LENGTH]);
+BOOL AppendDeviceRecord(const wchar_t* path, const uint8_t record[DEVICE_RECORD_SIZE]);
 // The file at path without record `index` (counted from 0): TRUE when it was replaced.
 // ERROR_INVALID_PARAMETER when there is no such record.
 BOOL RemoveDeviceRecord(const wchar_t* path, DWORD index);

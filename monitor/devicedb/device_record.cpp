@@ -54,16 +54,16 @@ void ParseDeviceAddress(const uint8_t* record, uint8_t address[6]) {
 
 void ParseDeviceRecord(const uint8_t* record, DeviceRecord* out) {
     ParseDeviceAddress(record, out->address);
-    memcpy(out->name, record + DEVICE_NAME_OFFSET, DEVICE_NAME_LENGTH);
+    memcpy(out->name, record + DEVICE_NAME_OFFSET, DEVICE_NAME_FIELD_SIZE);
     out->controlPsm = ParseHexWord(record + DEVICE_CONTROL_PSM_OFFSET);
     out->dataPsm = ParseHexWord(record + DEVICE_DATA_PSM_OFFSET);
     out->thirdValue = ParseHexWord(record + DEVICE_THIRD_VALUE_OFFSET);
 }
 
-void TrimDeviceName(char name[DEVICE_NAME_LENGTH]) {
+void TrimDeviceName(char name[DEVICE_NAME_FIELD_SIZE]) {
     // A NUL inside the field ends the text there: the spaces before it are trailing too.
-    size_t end = DEVICE_NAME_LENGTH - 1;
-    for (size_t i = 1; i < DEVICE_NAME_LENGTH - 1; ++i) {
+    size_t end = DEVICE_NAME_FIELD_SIZE - 1;
+    for (size_t i = 1; i < DEVICE_NAME_FIELD_SIZE - 1; ++i) {
         if (name[i] == '\0') {
             end = i;
             break;
@@ -82,8 +82,8 @@ void TrimDeviceName(char name[DEVICE_NAME_LENGTH]) {
 void ClearRecordTail(uint8_t* record, size_t length) {
     // The name field is padded as the writer pads it; the address and number fields are
     // empty text, which parses as 0.
-    for (size_t i = length; i < DEVICE_RECORD_LENGTH; ++i) {
-        bool inName = i >= DEVICE_NAME_OFFSET && i < DEVICE_NAME_OFFSET + DEVICE_NAME_LENGTH;
+    for (size_t i = length; i < DEVICE_RECORD_SIZE; ++i) {
+        bool inName = i >= DEVICE_NAME_OFFSET && i < DEVICE_NAME_OFFSET + DEVICE_NAME_FIELD_SIZE;
         record[i] = inName ? ' ' : 0;
     }
 }
@@ -113,7 +113,7 @@ bool AllHex(const uint8_t* field, size_t length) {
 
 } // namespace
 
-void FormatDeviceRecord(const DeviceRecord& in, uint8_t record[DEVICE_RECORD_LENGTH]) {
+void FormatDeviceRecord(const DeviceRecord& in, uint8_t record[DEVICE_RECORD_SIZE]) {
     for (size_t i = 0; i < 6; ++i) {
         record[DEVICE_ADDRESS_OFFSET + 2 * i] =
             static_cast<uint8_t>(kUpperDigits[in.address[i] >> 4]);
@@ -121,27 +121,27 @@ void FormatDeviceRecord(const DeviceRecord& in, uint8_t record[DEVICE_RECORD_LEN
             static_cast<uint8_t>(kUpperDigits[in.address[i] & 15]);
     }
     size_t nameLength = 0;
-    while (nameLength < DEVICE_NAME_LENGTH && in.name[nameLength] != '\0') {
+    while (nameLength < DEVICE_NAME_FIELD_SIZE && in.name[nameLength] != '\0') {
         ++nameLength;
     }
     memcpy(record + DEVICE_NAME_OFFSET, in.name, nameLength);
-    memset(record + DEVICE_NAME_OFFSET + nameLength, ' ', DEVICE_NAME_LENGTH - nameLength);
+    memset(record + DEVICE_NAME_OFFSET + nameLength, ' ', DEVICE_NAME_FIELD_SIZE - nameLength);
     FormatHexWord(in.controlPsm, record + DEVICE_CONTROL_PSM_OFFSET);
     FormatHexWord(in.dataPsm, record + DEVICE_DATA_PSM_OFFSET);
     FormatHexWord(in.thirdValue, record + DEVICE_THIRD_VALUE_OFFSET);
-    record[DEVICE_RECORD_LENGTH - 2] = '\r';
-    record[DEVICE_RECORD_LENGTH - 1] = '\n';
+    record[DEVICE_RECORD_SIZE - 2] = '\r';
+    record[DEVICE_RECORD_SIZE - 1] = '\n';
 }
 
 DeviceRecordProblem CheckDeviceRecord(const uint8_t* record, size_t length) {
-    if (length < DEVICE_RECORD_LENGTH) {
+    if (length < DEVICE_RECORD_SIZE) {
         return DEVICE_RECORD_SHORT;
     }
     if (!AllHex(record + DEVICE_ADDRESS_OFFSET, 12)) {
         return DEVICE_RECORD_BAD_ADDRESS;
     }
     bool named = false;
-    for (size_t i = 0; i < DEVICE_NAME_LENGTH && !named; ++i) {
+    for (size_t i = 0; i < DEVICE_NAME_FIELD_SIZE && !named; ++i) {
         uint8_t c = record[DEVICE_NAME_OFFSET + i];
         named = c != ' ' && c != '\0';
     }

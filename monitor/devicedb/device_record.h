@@ -13,17 +13,17 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t DEVICE_RECORD_LENGTH = 274;
+constexpr size_t DEVICE_RECORD_SIZE = 274;
 constexpr size_t DEVICE_ADDRESS_OFFSET = 0;
 constexpr size_t DEVICE_NAME_OFFSET = 12;
-constexpr size_t DEVICE_NAME_LENGTH = 248;
+constexpr size_t DEVICE_NAME_FIELD_SIZE = 248;
 constexpr size_t DEVICE_CONTROL_PSM_OFFSET = 260;
 constexpr size_t DEVICE_DATA_PSM_OFFSET = 264;
 constexpr size_t DEVICE_THIRD_VALUE_OFFSET = 268;
 
 struct DeviceRecord {
     uint8_t address[6];
-    char name[DEVICE_NAME_LENGTH]; // the raw field; TrimDeviceName makes it text
+    char name[DEVICE_NAME_FIELD_SIZE]; // the raw field; TrimDeviceName makes it text
     uint16_t controlPsm;
     uint16_t dataPsm;
     uint16_t thirdValue;
@@ -43,14 +43,14 @@ uint16_t ParseHexWord(const uint8_t* field);
 // The six address bytes of a record, in the order of their pairs in the file.
 void ParseDeviceAddress(const uint8_t* record, uint8_t address[6]);
 
-// Every field of a record. `record` must hold DEVICE_RECORD_LENGTH bytes.
+// Every field of a record. `record` must hold DEVICE_RECORD_SIZE bytes.
 void ParseDeviceRecord(const uint8_t* record, DeviceRecord* out);
 
 // Cuts the trailing spaces of a 248-byte name field: looks from byte 246 (or from the byte
 // before the first NUL among bytes 1 to 246) back to byte 1 for the last byte that is not a
 // space and puts a NUL after it (after byte 0 when there is none). The result is
 // NUL-terminated, keeps at most 247 bytes and never ends in a space after its first byte.
-void TrimDeviceName(char name[DEVICE_NAME_LENGTH]);
+void TrimDeviceName(char name[DEVICE_NAME_FIELD_SIZE]);
 
 // Makes the bytes beyond a short read of `length` bytes read as absent rather than as what
 // the previous record left in the buffer: name bytes become padding spaces, address and
@@ -63,7 +63,7 @@ void ClearRecordTail(uint8_t* record, size_t length);
 // each, most significant digit first; CR LF in the two bytes that are not interpreted.
 // ParseDeviceRecord and TrimDeviceName read back what was written for every name of 1 to
 // 247 bytes that does not end in a space.
-void FormatDeviceRecord(const DeviceRecord& in, uint8_t record[DEVICE_RECORD_LENGTH]);
+void FormatDeviceRecord(const DeviceRecord& in, uint8_t record[DEVICE_RECORD_SIZE]);
 
 // Problems that make a record malformed, in the order CheckDeviceRecord looks for them.
 enum DeviceRecordProblem {

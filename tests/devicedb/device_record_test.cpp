@@ -120,7 +120,7 @@ TEST(TrimDeviceName, CutsTrailingSpacesAndKeepsAtMost247Bytes) {
 }
 
 TEST(ClearRecordTail, MissingBytesOfAShortReadAreAbsentNotStale) {
-    uint8_t record[DEVICE_RECORD_LENGTH];
+    uint8_t record[DEVICE_RECORD_SIZE];
     memset(record, 'q', sizeof(record));
     ClearRecordTail(record, 6);
     EXPECT_EQ(record[5], 'q');
@@ -129,8 +129,8 @@ TEST(ClearRecordTail, MissingBytesOfAShortReadAreAbsentNotStale) {
         ASSERT_EQ(record[i], inName ? ' ' : 0) << i;
     }
     memset(record, 'q', sizeof(record));
-    ClearRecordTail(record, DEVICE_RECORD_LENGTH);
-    EXPECT_EQ(record[DEVICE_RECORD_LENGTH - 1], 'q');
+    ClearRecordTail(record, DEVICE_RECORD_SIZE);
+    EXPECT_EQ(record[DEVICE_RECORD_SIZE - 1], 'q');
 
     // A record cut inside its name: the name trims, the missing numbers are 0.
     memset(record, 'q', sizeof(record));
@@ -160,7 +160,7 @@ TEST(FormatDeviceRecord, WritesTheLayoutTheDiscoveryProgramWrites) {
     memcpy(in.name, entry.name.data(), entry.name.size());
     in.controlPsm = entry.controlPsm;
     in.dataPsm = entry.dataPsm;
-    uint8_t record[DEVICE_RECORD_LENGTH];
+    uint8_t record[DEVICE_RECORD_SIZE];
     FormatDeviceRecord(in, record);
     std::string expected = testsupport::FormatRecord(entry, true);
     expected.replace(272, 2, "\r\n");
@@ -173,7 +173,7 @@ TEST(FormatDeviceRecord, WhatIsWrittenIsReadBack) {
     for (const std::string& name : names) {
         DeviceRecord in = {{0xff, 0x00, 0xab, 0x12, 0x9c, 0x01}, {}, 0xFEFF, 0x0001, 0xBEEF};
         memcpy(in.name, name.data(), name.size());
-        uint8_t record[DEVICE_RECORD_LENGTH];
+        uint8_t record[DEVICE_RECORD_SIZE];
         FormatDeviceRecord(in, record);
         DeviceRecord out;
         ParseDeviceRecord(record, &out);

@@ -303,7 +303,7 @@ class DeviceFileEdit : public ::testing::Test {
         return bytes;
     }
     static std::string Record(char fill) {
-        std::string record(DEVICE_RECORD_LENGTH, fill);
+        std::string record(DEVICE_RECORD_SIZE, fill);
         return record;
     }
     std::wstring path_;
@@ -339,7 +339,7 @@ TEST_F(DeviceFileEdit, AShortLastRecordIsOneRecordAndIsRemovedWhole) {
     ASSERT_TRUE(ReadDeviceFile(path_.c_str(), &image, nullptr));
     EXPECT_EQ(DeviceRecordCount(image), 2u);
     DWORD length = 0;
-    EXPECT_EQ(DeviceRecordAt(image, 1, &length), image.bytes + DEVICE_RECORD_LENGTH);
+    EXPECT_EQ(DeviceRecordAt(image, 1, &length), image.bytes + DEVICE_RECORD_SIZE);
     EXPECT_EQ(length, 4u);
     EXPECT_EQ(DeviceRecordAt(image, 2, &length), nullptr);
     FreeDeviceFile(&image);
