@@ -69,15 +69,7 @@ INT_PTR CALLBACK AddProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
         SendDlgItemMessageW(dialog, IDC_NEW_PORT_NAME, EM_LIMITTEXT, PORT_NAME_MAX_LENGTH, 0);
         return TRUE; // the focus goes to the name
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) {
-            AddTypedPort(dialog, state);
-            return TRUE;
-        }
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        }
-        break;
+        return HandleDialogButtons(dialog, wParam, AddTypedPort, state) ? TRUE : FALSE;
     default:
         break;
     }

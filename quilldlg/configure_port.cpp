@@ -63,15 +63,7 @@ INT_PTR CALLBACK ConfigureProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         return FALSE; // the focus is set
     }
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) {
-            StoreTimeout(dialog, state);
-            return TRUE;
-        }
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        }
-        break;
+        return HandleDialogButtons(dialog, wParam, StoreTimeout, state) ? TRUE : FALSE;
     default:
         break;
     }
@@ -81,18 +73,9 @@ INT_PTR CALLBACK ConfigureProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 } // namespace
 
 BOOL WINAPI ConfigurePortUI(PCWSTR server, HWND owner, PCWSTR portName) {
-    DWORD error = CheckServer(server);
-    if (error == ERROR_SUCCESS) {
-        error = CheckName(portName);
-    }
-    if (error == ERROR_SUCCESS && (owner == nullptr || !IsWindow(owner))) {
-        error = ERROR_INVALID_WINDOW_HANDLE; // nothing can be asked without a window
-    }
-    if (error != ERROR_SUCCESS) {
-        return Finish(error);
-    }
     XcvChannel channel;
-    error = OpenOwnPort(&channel, portName, owner, IDS_OPERATION_CONFIGURE);
+    DWORD error = BeginPortOperation(server, owner, portName, OwnerWindow::Required,
+                                     IDS_OPERATION_CONFIGURE, &channel);
     if (error != ERROR_SUCCESS) {
         return Finish(error);
     }

@@ -7,18 +7,9 @@
 namespace quilldlg {
 
 BOOL WINAPI DeletePortUI(PCWSTR server, HWND owner, PCWSTR portName) {
-    DWORD error = CheckServer(server);
-    if (error == ERROR_SUCCESS) {
-        error = CheckName(portName);
-    }
-    if (error == ERROR_SUCCESS && owner != nullptr && !IsWindow(owner)) {
-        error = ERROR_INVALID_WINDOW_HANDLE;
-    }
-    if (error != ERROR_SUCCESS) {
-        return Finish(error);
-    }
     XcvChannel channel;
-    error = OpenOwnPort(&channel, portName, owner, IDS_OPERATION_DELETE);
+    DWORD error = BeginPortOperation(server, owner, portName, OwnerWindow::Optional,
+                                     IDS_OPERATION_DELETE, &channel);
     if (error != ERROR_SUCCESS) {
         return Finish(error);
     }

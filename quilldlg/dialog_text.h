@@ -1,5 +1,5 @@
 #pragma once
-// Reading and writing the text of a dialog's controls.
+// What the library's dialogs share: the text of their controls and their buttons.
 
 #include <windows.h>
 
@@ -14,5 +14,20 @@ std::wstring ControlText(HWND dialog, int id);
 void FocusAndSelect(HWND dialog, int id);
 // The text without the spaces and tabs around it.
 std::wstring Trimmed(const std::wstring& text);
+
+// The buttons every dialog of the library has: OK (and Enter) runs onOk, which ends the
+// dialog or keeps it open; Cancel (and Esc) ends it. True when the command was one of them.
+template <typename State>
+bool HandleDialogButtons(HWND dialog, WPARAM wParam, void (*onOk)(HWND, State*), State* state) {
+    if (LOWORD(wParam) == IDOK) {
+        onOk(dialog, state);
+        return true;
+    }
+    if (LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, IDCANCEL);
+        return true;
+    }
+    return false;
+}
 
 } // namespace quilldlg

@@ -57,6 +57,23 @@ DWORD OpenOwnPort(XcvChannel* channel, PCWSTR portName, HWND owner, UINT operati
     return ERROR_SUCCESS;
 }
 
+DWORD BeginPortOperation(PCWSTR server, HWND owner, PCWSTR portName, OwnerWindow window,
+                         UINT operation, XcvChannel* channel) {
+    DWORD error = CheckServer(server);
+    if (error == ERROR_SUCCESS) {
+        error = CheckName(portName);
+    }
+    const bool windowGiven = owner != nullptr;
+    if (error == ERROR_SUCCESS && (windowGiven || window == OwnerWindow::Required) &&
+        (!windowGiven || !IsWindow(owner))) {
+        error = ERROR_INVALID_WINDOW_HANDLE; // no dialog can be owned by it
+    }
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    return OpenOwnPort(channel, portName, owner, operation);
+}
+
 BOOL Finish(DWORD code) {
     SetLastError(code);
     return code == ERROR_SUCCESS;

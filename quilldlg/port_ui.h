@@ -19,6 +19,16 @@ DWORD CheckServer(PCWSTR server);
 // ERROR_INVALID_NAME for a longer one.
 DWORD CheckName(PCWSTR name);
 
+// Whether a caller's window can own a dialog: a live window, or none where the operation
+// allows that (Delete Port, which then asks nothing).
+enum class OwnerWindow { Required, Optional };
+
+// The checks of a port operation's arguments (server, port name, owner window) and the
+// opening of the port's channel: 0, or the code the operation returns (a failure to open is
+// shown, see OpenOwnPort).
+DWORD BeginPortOperation(PCWSTR server, HWND owner, PCWSTR portName, OwnerWindow window,
+                         UINT operation, XcvChannel* channel);
+
 // Opens the channel of a port of this library's monitor. A port the spooler does not know,
 // or one of another monitor, gives ERROR_UNKNOWN_PORT without a word to the administrator
 // (the spooler offers this library only for its own ports); any other failure is shown in
