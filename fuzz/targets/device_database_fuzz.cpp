@@ -75,9 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t>& after = MemoryFile();
     if (removed) {
         const size_t start = static_cast<size_t>(first) * DEVICE_RECORD_SIZE;
-        const size_t length = original.size() - start < DEVICE_RECORD_SIZE
-                                  ? original.size() - start
-                                  : DEVICE_RECORD_SIZE;
+        const size_t length = original.size() - start < DEVICE_RECORD_SIZE ? original.size() - start
+                                                                           : DEVICE_RECORD_SIZE;
         std::vector<uint8_t> expected(original.begin(), original.begin() + start);
         expected.insert(expected.end(), original.begin() + start + length, original.end());
         FUZZ_CHECK(after == expected);
