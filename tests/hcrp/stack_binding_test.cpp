@@ -72,8 +72,16 @@ class StackProcess {
         STARTUPINFOA si{};
         si.cb = sizeof(si);
         std::string command = "\"" + exe + "\"";
-        started_ = CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                  nullptr, &si, &pi_) != 0;
+        // A copy just written may still be held for a moment by whoever wrote it (seen once
+        // in a whole suite run): try again for up to two seconds.
+        for (int attempt = 0; attempt < 20 && !started_; ++attempt) {
+            started_ = CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &si, &pi_) != 0;
+            if (!started_) {
+                error_ = GetLastError();
+                Sleep(100);
+            }
+        }
         if (started_) {
             // Visible in a snapshot once its main thread runs.
             WaitForInputIdle(pi_.hProcess, 1000);
@@ -92,9 +100,12 @@ class StackProcess {
         }
     }
     bool started() const { return started_; }
+    // The last error of a start that failed.
+    DWORD error() const { return error_; }
 
   private:
     bool started_ = false;
+    DWORD error_ = 0;
     PROCESS_INFORMATION pi_{};
 };
 
@@ -234,7 +245,7 @@ TEST_F(StackBindingTest, TheStackProcessCountsInAnyLetterCase) {
     ASSERT_TRUE(CopyFileA((ProgramDirectory() + "Tarnwick.exe").c_str(), copy.c_str(), FALSE));
     {
         StackProcess tarnwick(copy);
-        ASSERT_TRUE(tarnwick.started());
+        ASSERT_TRUE(tarnwick.started()) << "CreateProcessA: " << tarnwick.error();
         EXPECT_EQ(1, StackBinding::IsProcessRunning("TARNWICK.EXE"));
         EXPECT_EQ(1, StackBinding::IsProcessRunning("tarnwick.exe"));
         StackBinding binding;
