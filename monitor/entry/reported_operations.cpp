@@ -100,22 +100,9 @@ BOOL WINAPI ReportedEndDocPort(HANDLE hPort) {
 }
 
 BOOL WINAPI ReportedClosePort(HANDLE hPort) {
-    // The name first: a port closed is no longer there to be named afterwards.
-    wchar_t name[NAME_CHARACTERS + 1] = L"";
-    PortRecord* record = PinPort(hPort);
-    if (record != nullptr) {
-        wcsncpy(name, record->name, NAME_CHARACTERS);
-        UnpinPort(record);
-    }
-    BOOL result = ClosePort(hPort);
-    if (!result) {
-        DWORD error = GetLastError();
-        if (!IsAnswerNotFailure(error)) {
-            WriteLine("ClosePort", record != nullptr ? "port" : "port handle",
-                      record != nullptr ? name : L"(not a port)", error);
-        }
-    }
-    return result;
+    // ClosePort answers TRUE for any handle; were it to fail, the port would still be there
+    // to be named.
+    return ReportByHandle(ClosePort(hPort), "ClosePort", hPort);
 }
 
 BOOL WINAPI ReportedAddPortEx(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE lpBuffer,

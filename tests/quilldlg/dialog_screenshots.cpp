@@ -96,10 +96,8 @@ int wmain(int argc, wchar_t** argv) {
     testsupport::DeviceEntry printer = testsupport::MakeEntry(0, "Office Laser");
     const uint8_t address[6] = {0x00, 0x1b, 0xdc, 0x0f, 0x10, 0x01};
     memcpy(printer.address, address, 6);
-    std::wstring object = std::wstring(L",XcvMonitor ") + testsupport::kMonitorName;
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
-    HANDLE xcv = nullptr;
-    OpenPrinterW(&object[0], &xcv, &defaults);
+    const ACCESS_MASK administer = SERVER_ACCESS_ADMINISTER;
+    HANDLE xcv = testsupport::OpenMonitorXcv(&administer);
     DWORD needed = 0;
     DWORD status = 0;
     XcvDataW(xcv, L"AddPort", reinterpret_cast<BYTE*>(const_cast<wchar_t*>(kPort)), sizeof(kPort),

@@ -99,9 +99,9 @@ class PortDialogs : public ::testing::Test {
         WriteProfileStringW(L"QuillPorts", nullptr, nullptr);
         testsupport::DeleteRegistryRetryValue();
         // The monitor stays loaded while a channel is open, and keeps its port list.
-        std::wstring object = std::wstring(L",XcvMonitor ") + testsupport::kMonitorName;
-        PRINTER_DEFAULTSW defaults = {nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
-        ASSERT_TRUE(OpenPrinterW(&object[0], &xcv_, &defaults));
+        const ACCESS_MASK administer = SERVER_ACCESS_ADMINISTER;
+        xcv_ = testsupport::OpenMonitorXcv(&administer);
+        ASSERT_NE(xcv_, nullptr) << GetLastError();
         ASSERT_TRUE(SpoolerHas(L"Office Printer"));
         ASSERT_TRUE(testsupport::RegisterPortKey(L"Office Printer"));
     }

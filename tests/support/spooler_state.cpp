@@ -79,4 +79,15 @@ bool RegisterPortKey(const std::wstring& port) {
     return true;
 }
 
+HANDLE OpenMonitorXcv(const ACCESS_MASK* access) {
+    std::wstring name = std::wstring(L",XcvMonitor ") + kMonitorName;
+    PRINTER_DEFAULTSW defaults = {};
+    defaults.DesiredAccess = access != nullptr ? *access : 0;
+    HANDLE handle = nullptr;
+    if (!OpenPrinterW(&name[0], &handle, access != nullptr ? &defaults : nullptr)) {
+        return nullptr;
+    }
+    return handle;
+}
+
 } // namespace testsupport

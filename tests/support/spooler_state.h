@@ -20,5 +20,8 @@ void DeleteRegistryRetryValue();
 // Wine's spooler finds the monitor of a port (for DeletePortW, ConfigurePortW and
 // ",XcvPort NAME") by the key ...\Monitors\<name>\Ports\<port>.
 bool RegisterPortKey(const std::wstring& port);
+// The registered monitor's Xcv channel (",XcvMonitor <name>"): without PRINTER_DEFAULTS when
+// access is null, else asking for *access. Null when OpenPrinterW fails (its error set).
+HANDLE OpenMonitorXcv(const ACCESS_MASK* access);
 
 } // namespace testsupport

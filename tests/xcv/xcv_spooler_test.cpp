@@ -73,13 +73,9 @@ std::string WinIniSection() {
 // --- The Xcv channel. ---
 // Without PRINTER_DEFAULTS, or with them asking for the given access.
 HANDLE OpenXcvAsking(const ACCESS_MASK* access) {
-    std::wstring name = std::wstring(L",XcvMonitor ") + testsupport::kMonitorName;
-    PRINTER_DEFAULTSW defaults = {};
-    defaults.DesiredAccess = access != nullptr ? *access : 0;
-    HANDLE handle = nullptr;
-    if (!OpenPrinterW(&name[0], &handle, access != nullptr ? &defaults : nullptr)) {
+    HANDLE handle = testsupport::OpenMonitorXcv(access);
+    if (handle == nullptr) {
         ADD_FAILURE() << "OpenPrinterW failed: " << GetLastError();
-        return nullptr;
     }
     return handle;
 }
