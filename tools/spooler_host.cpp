@@ -33,7 +33,8 @@ void Bind(const char* dll, const char* function, void* replacement, void** origi
 
 } // namespace
 
-bool LoadMonitor(const std::wstring& dllPath, std::string* error) {
+bool LoadMonitor(const std::wstring& dllPath, std::string* error,
+                 const BeforeInitialize& beforeInitialize) {
     g_library = LoadLibraryW(dllPath.c_str());
     if (g_library == nullptr) {
         *error = "cannot load the monitor library (error " + std::to_string(GetLastError()) + ")";
@@ -73,6 +74,9 @@ bool LoadMonitor(const std::wstring& dllPath, std::string* error) {
     g_monitorInit.pMonitorReg = &g_monitorReg;
     g_monitorInit.bLocal = TRUE;
     g_monitorInit.pszServerName = nullptr;
+    if (beforeInitialize) {
+        beforeInitialize(g_library, &g_monitorReg);
+    }
     g_table = initialize(&g_monitorInit, &g_monitor);
     if (g_table == nullptr) {
         *error = "InitializePrintMonitor2 refused to initialise";
@@ -85,12 +89,16 @@ bool LoadMonitor(const std::wstring& dllPath, std::string* error) {
     return true;
 }
 
-void UnloadMonitor() {
+void ShutdownMonitor() {
     if (g_table != nullptr && g_table->pfnShutdown != nullptr) {
         g_table->pfnShutdown(g_monitor);
     }
     g_table = nullptr;
     g_monitor = nullptr;
+}
+
+void UnloadMonitor() {
+    ShutdownMonitor();
     if (g_library != nullptr) {
         FreeLibrary(g_library);
         g_library = nullptr;

@@ -29,9 +29,17 @@ struct SpoolerHostEvents {
 // The registry key (under HKEY_LOCAL_MACHINE) that the host gives the monitor as its root.
 extern const wchar_t* const kMonitorRegistryPath;
 
+// Called once the library is loaded and its spooler calls are bound, before it is
+// initialised: the caller may bind more of the library's imports, and may change the
+// registry functions that the library is about to be given (in place).
+using BeforeInitialize = std::function<void(HMODULE library, MONITORREG* registry)>;
+
 // Loads the library at dllPath and initialises it. False with a message on failure.
-bool LoadMonitor(const std::wstring& dllPath, std::string* error);
-// Shutdown through the table, then unloads the library and closes the registry root.
+bool LoadMonitor(const std::wstring& dllPath, std::string* error,
+                 const BeforeInitialize& beforeInitialize = nullptr);
+// Shutdown through the table (once: a later call does nothing), leaving the library loaded.
+void ShutdownMonitor();
+// ShutdownMonitor, then unloads the library and closes the registry root.
 void UnloadMonitor();
 
 const Monitor2Table* Monitor();

@@ -21,8 +21,26 @@ static_assert(sizeof(tagPROCESSENTRY32) == 296, "the 8-bit process entry is 296 
 static_assert(offsetof(tagPROCESSENTRY32, szExeFile) == 36, "the executable name at 36 on i686");
 #endif
 
-ProcessSnapshotApi g_processSnapshotApi = {CreateToolhelp32Snapshot, Process32First, Process32Next,
-                                           CloseHandle};
+namespace {
+
+// Thin wrappers, so that each call goes through the import table when it is made.
+HANDLE WINAPI CallCreateSnapshot(DWORD flags, DWORD processId) {
+    return CreateToolhelp32Snapshot(flags, processId);
+}
+BOOL WINAPI CallProcessFirst(HANDLE snapshot, tagPROCESSENTRY32* entry) {
+    return Process32First(snapshot, entry);
+}
+BOOL WINAPI CallProcessNext(HANDLE snapshot, tagPROCESSENTRY32* entry) {
+    return Process32Next(snapshot, entry);
+}
+BOOL WINAPI CallCloseHandle(HANDLE handle) {
+    return CloseHandle(handle);
+}
+
+} // namespace
+
+ProcessSnapshotApi g_processSnapshotApi = {CallCreateSnapshot, CallProcessFirst, CallProcessNext,
+                                           CallCloseHandle};
 
 StackBinding g_stackBinding;
 
