@@ -32,6 +32,9 @@ struct MonitorHandle {
     // a handle of the monitor's own to that key (ownedRoot, closed at Shutdown).
     MONITORINIT ownedInit;
     HKEY ownedRoot;
+    // The registry functions initialisation made in place of the spooler's (null where the
+    // spooler's serve), freed at Shutdown.
+    MONITORREG* ownedShim;
     // The chain of every monitor handle of the process not yet shut down (g_monitors), in
     // which port handles are looked up before they are used.
     MonitorHandle* nextMonitor;

@@ -57,6 +57,10 @@ void ReleaseMonitorInit(MonitorHandle* monitor) {
         RegCloseKey(monitor->ownedRoot);
         monitor->ownedRoot = nullptr;
     }
+    if (monitor->ownedShim != nullptr) {
+        GlobalFree(monitor->ownedShim);
+        monitor->ownedShim = nullptr;
+    }
 }
 
 } // namespace
@@ -79,20 +83,24 @@ extern "C" Monitor2Table* WINAPI InitializePrintMonitor2(MONITORINIT* pMonitorIn
         return nullptr;
     }
     const bool windows2000 = IsWindows2000();
+    auto* monitor = static_cast<MonitorHandle*>(AllocZeroedMemory(sizeof(MonitorHandle)));
+    if (monitor == nullptr) {
+        return nullptr;
+    }
     if (windows2000) {
         // The spooler's own registry functions serve the monitor; no bidi slot.
         g_monitor2Table.cbSize = MONITOR2_SIZE_WINDOWS_2000;
     } else {
+        // Made after the handle, so that a failure leaves the spooler's MONITORINIT as it was
+        // and nothing allocated.
         MONITORREG* shim = CreateRegistryShim();
         if (shim == nullptr) {
+            GlobalFree(monitor);
             return nullptr;
         }
         pMonitorInit->pMonitorReg = shim;
         pMonitorInit->hSpooler = nullptr;
-    }
-    auto* monitor = static_cast<MonitorHandle*>(AllocZeroedMemory(sizeof(MonitorHandle)));
-    if (monitor == nullptr) {
-        return nullptr;
+        monitor->ownedShim = shim;
     }
     memcpy(monitor->signature, MONITOR_HANDLE_SIGNATURE, sizeof(monitor->signature));
     monitor->monitorInit = KeepMonitorInit(monitor, pMonitorInit, !windows2000);
@@ -135,11 +143,8 @@ extern "C" BOOL WINAPI InitializeMonitorEx(LPSTR pRegistryRoot, LegacyMonitorTab
     init->bLocal = TRUE;
     HANDLE monitor = nullptr;
     if (InitializePrintMonitor2(init, &monitor) == nullptr) {
+        // A failed initialisation leaves the MONITORINIT as it was given.
         RegCloseKey(root);
-        // InitializePrintMonitor2 may have put a fresh shim in place of ours.
-        if (init->pMonitorReg != shim) {
-            GlobalFree(init->pMonitorReg);
-        }
         GlobalFree(shim);
         GlobalFree(init);
         return FALSE;
