@@ -26,16 +26,26 @@ template <typename To> To FindSystemFunction(HMODULE module, const char* name) {
                : nullptr;
 }
 
+// Looked up once, by the first caller; a caller that comes while the look-up runs waits
+// for it, so that every thread waits and wakes the same way. Not a C++ function-local
+// static: its guard locks through the threads library, which allocates per-thread data
+// that outlives the library and writes through a null pointer when that allocation fails.
 const AddressWait& SystemAddressWait() {
-    static const AddressWait found = [] {
+    static AddressWait found;   // written before state says 2
+    static volatile LONG state; // 0: not looked up, 1: being looked up, 2: found is the answer
+    if (InterlockedCompareExchange(&state, 1, 0) == 0) {
         HMODULE module = GetModuleHandleW(L"kernelbase.dll");
         AddressWait calls = {FindSystemFunction<WaitOnAddressFn>(module, "WaitOnAddress"),
                              FindSystemFunction<WakeByAddressFn>(module, "WakeByAddressAll")};
         if (calls.wait == nullptr || calls.wakeAll == nullptr) {
             calls = {nullptr, nullptr};
         }
-        return calls;
-    }();
+        found = calls;
+        InterlockedExchange(&state, 2);
+    }
+    while (InterlockedCompareExchange(&state, 2, 2) != 2) {
+        SwitchToThread();
+    }
     return found;
 }
 
