@@ -2,19 +2,58 @@
 
 #include <cwchar>
 
+namespace {
+
+bool IsSpace(wchar_t c) {
+    return c == L' ' || (c >= L'\t' && c <= L'\r');
+}
+
+int HexValue(wchar_t c) {
+    if (c >= L'0' && c <= L'9') {
+        return c - L'0';
+    }
+    if (c >= L'a' && c <= L'f') {
+        return c - L'a' + 10;
+    }
+    if (c >= L'A' && c <= L'F') {
+        return c - L'A' + 10;
+    }
+    return -1;
+}
+
+} // namespace
+
+// Six fields of one or two hexadecimal digits, each after optional white space, joined by
+// colons; what follows them (".N", or anything) does not matter. Read by hand rather than
+// with swscanf, whose run-time library version allocates and writes through the pointer
+// it got when the allocation failed.
 BOOL ParsePortAddress(const wchar_t* name, uint8_t out[6]) {
     if (name == nullptr) {
         return FALSE;
     }
-    unsigned int bytes[6] = {};
-    int channel = 0;
-    int converted = swscanf(name, L"%02x:%02x:%02x:%02x:%02x:%02x.%d", &bytes[0], &bytes[1],
-                            &bytes[2], &bytes[3], &bytes[4], &bytes[5], &channel);
-    if (converted != 6 && converted != 7) {
-        return FALSE;
+    uint8_t bytes[6];
+    const wchar_t* at = name;
+    for (int field = 0; field < 6; ++field) {
+        if (field > 0 && *at++ != L':') {
+            return FALSE;
+        }
+        while (IsSpace(*at)) {
+            ++at;
+        }
+        int value = HexValue(*at);
+        if (value < 0) {
+            return FALSE;
+        }
+        ++at;
+        const int second = HexValue(*at);
+        if (second >= 0) {
+            value = value * 16 + second;
+            ++at;
+        }
+        bytes[field] = static_cast<uint8_t>(value);
     }
     for (int i = 0; i < 6; ++i) {
-        out[i] = static_cast<uint8_t>(bytes[i]);
+        out[i] = bytes[i];
     }
     return TRUE;
 }
