@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "memory_file.h"
 #include "resources/resource_ids.h"
@@ -20,10 +21,24 @@ namespace {
 thread_local DWORD t_lastError;
 
 std::vector<uint8_t> g_file;
+// The copy that an edit writes beside the file (a name ending in ".new") and puts in its
+// place with MoveFileExW.
+std::vector<uint8_t> g_copy;
 size_t g_position;
 unsigned g_writesUntilFailure;
 int g_openHandles;
 HANDLE const kFileHandle = reinterpret_cast<HANDLE>(0x100);
+HANDLE const kCopyHandle = reinterpret_cast<HANDLE>(0x200);
+
+bool IsCopyName(LPCWSTR name) {
+    const size_t length = name != nullptr ? wcslen(name) : 0;
+    return length >= 4 && wcscmp(name + length - 4, L".new") == 0;
+}
+
+// The contents behind a handle, or null for a handle that is not a file's.
+std::vector<uint8_t>* Contents(HANDLE file) {
+    return file == kFileHandle ? &g_file : file == kCopyHandle ? &g_copy : nullptr;
+}
 int g_heap;
 
 int Protection(DWORD protect) {
@@ -129,21 +144,29 @@ int OpenMemoryFileHandles() {
     return g_openHandles;
 }
 
-HANDLE WINAPI CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD, HANDLE) {
     g_position = 0;
     ++g_openHandles;
+    if (IsCopyName(name)) {
+        if (disposition == CREATE_ALWAYS) {
+            g_copy.clear();
+        }
+        return kCopyHandle;
+    }
     return kFileHandle;
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED) {
-    if (file != kFileHandle) {
+    const std::vector<uint8_t>* contents = Contents(file);
+    if (contents == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const size_t available = g_position < g_file.size() ? g_file.size() - g_position : 0;
+    const size_t available = g_position < contents->size() ? contents->size() - g_position : 0;
     const size_t count = size < available ? size : available;
     if (count != 0) {
-        memcpy(buffer, g_file.data() + g_position, count);
+        memcpy(buffer, contents->data() + g_position, count);
     }
     g_position += count;
     *read = static_cast<DWORD>(count);
@@ -152,7 +175,8 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVE
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED) {
     *written = 0;
-    if (file != kFileHandle) {
+    std::vector<uint8_t>* contents = Contents(file);
+    if (contents == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -160,11 +184,11 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, 
         SetLastError(ERROR_WRITE_FAULT);
         return FALSE;
     }
-    if (g_position + size > g_file.size()) {
-        g_file.resize(g_position + size);
+    if (g_position + size > contents->size()) {
+        contents->resize(g_position + size);
     }
     if (size != 0) {
-        memcpy(g_file.data() + g_position, buffer, size);
+        memcpy(contents->data() + g_position, buffer, size);
     }
     g_position += size;
     *written = size;
@@ -175,11 +199,12 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
     if (high != nullptr) {
         *high = 0;
     }
-    return file == kFileHandle ? static_cast<DWORD>(g_file.size()) : INVALID_FILE_SIZE;
+    const std::vector<uint8_t>* contents = Contents(file);
+    return contents != nullptr ? static_cast<DWORD>(contents->size()) : INVALID_FILE_SIZE;
 }
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG, DWORD method) {
-    if (file != kFileHandle || method != FILE_BEGIN || distance < 0) {
+    if (Contents(file) == nullptr || method != FILE_BEGIN || distance < 0) {
         return INVALID_SET_FILE_POINTER;
     }
     g_position = static_cast<size_t>(distance);
@@ -187,15 +212,37 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG, DWORD method) {
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE file) {
-    if (file != kFileHandle) {
+    std::vector<uint8_t>* contents = Contents(file);
+    if (contents == nullptr) {
         return FALSE;
     }
-    g_file.resize(g_position);
+    contents->resize(g_position);
+    return TRUE;
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE file) {
+    return Contents(file) != nullptr;
+}
+
+BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD) {
+    if (!IsCopyName(from) || IsCopyName(to)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    g_file.swap(g_copy);
+    g_copy.clear();
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR name) {
+    if (IsCopyName(name)) {
+        g_copy.clear();
+    }
     return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-    if (handle == kFileHandle) {
+    if (handle == kFileHandle || handle == kCopyHandle) {
         --g_openHandles;
         return TRUE;
     }

@@ -1,39 +1,50 @@
 // HCRPDB.txt access: count, list, find and delete device records.
 
 #include "devicedb/device_database.h"
+#include "devicedb/device_database_edit.h"
 #include "common/memory.h"
 
 #include <cstring>
 #include <cwchar>
 
-DeviceFileCalls g_deviceFileCalls = {CreateFileW, ReadFile, WriteFile, Sleep};
+namespace {
+
+// Thin wrappers, so that each call goes through the import table when it is made (a host
+// that rebinds the library's imports after loading it reaches these calls too).
+HANDLE WINAPI CallCreateFile(LPCWSTR path, DWORD access, DWORD share,
+                             LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                             HANDLE templateFile) {
+    return CreateFileW(path, access, share, security, disposition, flags, templateFile);
+}
+BOOL WINAPI CallReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done,
+                         LPOVERLAPPED overlapped) {
+    return ReadFile(file, buffer, size, done, overlapped);
+}
+BOOL WINAPI CallWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done,
+                          LPOVERLAPPED overlapped) {
+    return WriteFile(file, buffer, size, done, overlapped);
+}
+VOID WINAPI CallSleep(DWORD milliseconds) {
+    Sleep(milliseconds);
+}
+
+} // namespace
+
+DeviceFileCalls g_deviceFileCalls = {CallCreateFile, CallReadFile, CallWriteFile, CallSleep};
 
 namespace {
 
 const wchar_t kFileName[] = L"\\HCRPDB.txt";
 
-bool SameAddress(const uint8_t* a, const uint8_t* b) {
-    return memcmp(a, b, 6) == 0;
+// FALSE with the thread's error, or `fallback` where the failed call left none.
+BOOL Failed(DWORD fallback) {
+    const DWORD error = GetLastError();
+    SetLastError(error != ERROR_SUCCESS ? error : fallback);
+    return FALSE;
 }
 
-// Writes `length` bytes at `offset` one record slot at a time, so that a slot is either
-// written whole or left as it was. Returns the bytes written before the first failure.
-DWORD WriteSlots(HANDLE file, DWORD offset, const uint8_t* data, DWORD length, DWORD slot) {
-    if (SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN) ==
-        INVALID_SET_FILE_POINTER) {
-        return 0;
-    }
-    DWORD done = 0;
-    while (done < length) {
-        DWORD piece = length - done < slot ? length - done : slot;
-        DWORD written = 0;
-        if (!g_deviceFileCalls.writeFile(file, data + done, piece, &written, nullptr) ||
-            written != piece) {
-            return done + (written < piece ? written : piece);
-        }
-        done += written;
-    }
-    return done;
+bool SameAddress(const uint8_t* a, const uint8_t* b) {
+    return memcmp(a, b, 6) == 0;
 }
 
 } // namespace
@@ -67,6 +78,7 @@ HANDLE DeviceDatabase::Open(DWORD access, int attempts) {
 DWORD DeviceDatabase::ReadNext(HANDLE file) {
     DWORD bytes = 0;
     if (!g_deviceFileCalls.readFile(file, record, recordSize, &bytes, nullptr)) {
+        readFailed = true;
         return 0;
     }
     ClearRecordTail(record, bytes);
@@ -126,6 +138,7 @@ int DeviceDatabase::FindRecord(const uint8_t address[6], char* name, uint16_t* c
     HANDLE file = Open(GENERIC_READ | GENERIC_WRITE, DEVICE_DATABASE_OPEN_ATTEMPTS);
     int result =
         file == INVALID_HANDLE_VALUE ? DEVICE_DATABASE_UNREADABLE : DEVICE_RECORD_NOT_FOUND;
+    readFailed = false;
     if (file != INVALID_HANDLE_VALUE && GetFileSize(file, nullptr) != 0) {
         DWORD bytes;
         while ((bytes = ReadNext(file)) != 0) {
@@ -145,12 +158,19 @@ int DeviceDatabase::FindRecord(const uint8_t address[6], char* name, uint16_t* c
             }
         }
     }
+    if (result == DEVICE_RECORD_NOT_FOUND && readFailed) {
+        // The record may be in the part that could not be read.
+        result = DEVICE_DATABASE_UNREADABLE;
+        Failed(ERROR_READ_FAULT);
+    }
     if (result != DEVICE_RECORD_FOUND) {
         memset(name, 0, DEVICE_NAME_FIELD_SIZE);
         *controlPsm = *dataPsm = *thirdValue = 0;
     }
     if (file != INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
         CloseHandle(file);
+        SetLastError(error);
     }
     return result;
 }
@@ -159,10 +179,20 @@ int DeviceDatabase::ReadListing(DeviceListEntry** entries) {
     *entries = nullptr;
     HANDLE file = Open(GENERIC_READ | GENERIC_WRITE, DEVICE_DATABASE_OPEN_ATTEMPTS);
     if (file == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_SUCCESS) {
+            SetLastError(ERROR_OPEN_FAILED);
+        }
         return DEVICE_DATABASE_UNREADABLE;
     }
     const DWORD size = GetFileSize(file, nullptr);
-    if (size == 0 || size == INVALID_FILE_SIZE) {
+    if (size == INVALID_FILE_SIZE) {
+        // The printers the file lists are not known: not the same as a file that lists none.
+        DWORD error = GetLastError();
+        CloseHandle(file);
+        SetLastError(error != ERROR_SUCCESS ? error : ERROR_READ_FAULT);
+        return DEVICE_DATABASE_UNREADABLE;
+    }
+    if (size == 0) {
         CloseHandle(file);
         return 0;
     }
@@ -177,6 +207,7 @@ int DeviceDatabase::ReadListing(DeviceListEntry** entries) {
     }
     DWORD count = 0;
     DWORD bytes;
+    readFailed = false;
     while (count < room && (bytes = ReadNext(file)) != 0) {
         DeviceRecord parsed;
         ParseDeviceRecord(record, &parsed);
@@ -190,7 +221,14 @@ int DeviceDatabase::ReadListing(DeviceListEntry** entries) {
             break;
         }
     }
+    const DWORD readError = GetLastError();
     CloseHandle(file);
+    if (readFailed) {
+        // A listing cut short by a failed read would pass for the printers that left.
+        FreeWorkMemory(listing);
+        SetLastError(readError != ERROR_SUCCESS ? readError : ERROR_READ_FAULT);
+        return DEVICE_DATABASE_UNREADABLE;
+    }
     if (count == 0) {
         FreeWorkMemory(listing);
         return 0;
@@ -204,85 +242,27 @@ void DeviceDatabase::FreeListing(DeviceListEntry* entries) {
 }
 
 BOOL DeviceDatabase::DeleteRecord(const uint8_t address[6]) {
-    HANDLE file = Open(GENERIC_READ | GENERIC_WRITE, 1);
-    if (file == INVALID_HANDLE_VALUE) {
-        return FALSE;
+    DeviceFileImage image;
+    if (!ReadDeviceFile(path, &image, nullptr)) {
+        return Failed(ERROR_READ_FAULT);
     }
-    const DWORD size = GetFileSize(file, nullptr);
-    if (size == 0 || size == INVALID_FILE_SIZE) {
-        CloseHandle(file);
-        return FALSE;
-    }
-    // Find the record: it starts at `start` and is `length` bytes long.
-    DWORD total = 0;
-    DWORD start = 0;
-    DWORD length = 0;
-    bool found = false;
-    DWORD bytes;
-    while ((bytes = ReadNext(file)) != 0) {
+    const DWORD count = DeviceRecordCount(image);
+    for (DWORD index = 0; index < count; ++index) {
+        DWORD length = 0;
+        const uint8_t* bytes = DeviceRecordAt(image, index, &length);
+        memcpy(record, bytes, length);
+        ClearRecordTail(record, length);
         uint8_t recordAddress[6];
         ParseDeviceAddress(record, recordAddress);
         if (SameAddress(recordAddress, address)) {
-            start = total;
-            length = bytes;
-            found = true;
-            break;
-        }
-        total += bytes;
-        if (bytes < recordSize) {
-            break;
-        }
-    }
-    if (!found) {
-        CloseHandle(file);
-        return FALSE;
-    }
-    const DWORD rest = start + length < size ? size - (start + length) : 0;
-    if (rest == 0) {
-        // The last record: just cut the file.
-        BOOL cut = SetFilePointer(file, static_cast<LONG>(start), nullptr, FILE_BEGIN) !=
-                       INVALID_SET_FILE_POINTER &&
-                   SetEndOfFile(file);
-        CloseHandle(file);
-        return cut;
-    }
-    // Read everything from the removed record to the end before writing anything: a read
-    // failure then leaves the file as it was, and the original bytes are at hand to undo a
-    // write that fails half-way.
-    WorkMemory originalMemory;
-    if (!originalMemory.Allocate(length + rest)) {
-        CloseHandle(file);
-        return FALSE;
-    }
-    auto* original = originalMemory.as<uint8_t>();
-    memcpy(original, record, length);
-    uint8_t* moved = original + length;
-    DWORD have = 0;
-    while (have < rest) {
-        DWORD piece = rest - have < recordSize ? rest - have : recordSize;
-        DWORD got = 0;
-        if (!g_deviceFileCalls.readFile(file, moved + have, piece, &got, nullptr) || got == 0) {
-            break;
-        }
-        have += got;
-    }
-    BOOL removed = FALSE;
-    if (have == rest) {
-        DWORD written = WriteSlots(file, start, moved, rest, recordSize);
-        if (written == rest &&
-            SetFilePointer(file, static_cast<LONG>(start + rest), nullptr, FILE_BEGIN) !=
-                INVALID_SET_FILE_POINTER &&
-            SetEndOfFile(file)) {
-            removed = TRUE;
-        } else {
-            // Put back what was overwritten. The slots that took the move take the
-            // original again; the write that failed wrote its slot whole or not at all.
-            DWORD error = GetLastError();
-            DWORD undo = written < rest ? written : rest;
-            WriteSlots(file, start, original, undo, recordSize);
+            const BOOL removed = ReplaceWithoutRecord(path, image, index);
+            const DWORD error = GetLastError();
+            FreeDeviceFile(&image);
             SetLastError(error);
+            return removed ? TRUE : Failed(ERROR_WRITE_FAULT);
         }
     }
-    CloseHandle(file);
-    return removed;
+    FreeDeviceFile(&image);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
 }

@@ -50,20 +50,24 @@ class DeviceDatabase {
     // cannot be opened.
     int ReadAddresses(int count, uint8_t (*addresses)[6]);
     // name: 248 bytes, receives the record's name without trailing spaces. Returns
-    // DEVICE_RECORD_FOUND, DEVICE_RECORD_NOT_FOUND or DEVICE_DATABASE_UNREADABLE; outputs
-    // are zeroed unless found.
+    // DEVICE_RECORD_FOUND, DEVICE_RECORD_NOT_FOUND or DEVICE_DATABASE_UNREADABLE (the file
+    // could not be opened, or a read failed before the record was found; the thread's
+    // error says why); outputs are zeroed unless found.
     int FindRecord(const uint8_t address[6], char* name, uint16_t* controlPsm, uint16_t* dataPsm,
                    uint16_t* thirdValue);
     // Every record in file order, in one pass over the file (opened as CountRecords opens
     // it). *entries receives a block from the process heap, freed with FreeListing (null
     // when there are no records). Returns the number of records, 0 for an empty file,
-    // DEVICE_DATABASE_UNREADABLE when the file cannot be opened, DEVICE_DATABASE_NO_MEMORY
-    // when the listing cannot be allocated.
+    // DEVICE_DATABASE_UNREADABLE when the file cannot be opened, sized or read to its end
+    // (the thread's error says why), DEVICE_DATABASE_NO_MEMORY when the listing cannot be
+    // allocated.
     int ReadListing(DeviceListEntry** entries);
     static void FreeListing(DeviceListEntry* entries);
-    // Removes the first record with this address, moving the rest of the file down. The
-    // rest is read whole before anything is written, and a failed write is undone, so the
-    // file never holds a record cut in two. TRUE when a record was removed.
+    // Removes the first record with this address. The file is read whole and its new
+    // content written to a copy that then takes its place (device_database_edit.h), so a
+    // failure at any step leaves the file as it was. TRUE when a record was removed; FALSE with
+    // ERROR_FILE_NOT_FOUND when no record has the address, and with the failed call's error
+    // (never 0) when the file could not be read or changed, which then stays as it was.
     BOOL DeleteRecord(const uint8_t address[6]);
 
     uint8_t record[DEVICE_RECORD_SIZE];
@@ -73,6 +77,8 @@ class DeviceDatabase {
   private:
     HANDLE Open(DWORD access, int attempts);
     // One record into `record`: bytes read (0 ends the scan; fewer than recordSize is a
-    // short last record, its missing bytes read as zero).
+    // short last record, its missing bytes read as zero). A read that fails also sets
+    // readFailed.
     DWORD ReadNext(HANDLE file);
+    bool readFailed = false;
 };

@@ -174,20 +174,23 @@ BOOL AppendDeviceRecord(const wchar_t* path, const uint8_t record[DEVICE_RECORD_
     return ok;
 }
 
-BOOL RemoveDeviceRecord(const wchar_t* path, DWORD index) {
-    DeviceFileImage image;
-    if (!ReadDeviceFile(path, &image, nullptr)) {
-        return FALSE;
-    }
+BOOL ReplaceWithoutRecord(const wchar_t* path, const DeviceFileImage& image, DWORD index) {
     DWORD length = 0;
     if (DeviceRecordAt(image, index, &length) == nullptr) {
-        FreeDeviceFile(&image);
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     DWORD start = index * static_cast<DWORD>(DEVICE_RECORD_SIZE);
     DWORD after = start + length;
-    BOOL ok = WriteAndReplace(path, image.bytes, start, image.bytes + after, image.size - after);
+    return WriteAndReplace(path, image.bytes, start, image.bytes + after, image.size - after);
+}
+
+BOOL RemoveDeviceRecord(const wchar_t* path, DWORD index) {
+    DeviceFileImage image;
+    if (!ReadDeviceFile(path, &image, nullptr)) {
+        return FALSE;
+    }
+    BOOL ok = ReplaceWithoutRecord(path, image, index);
     DWORD error = GetLastError();
     FreeDeviceFile(&image);
     SetLastError(error);

@@ -1,9 +1,10 @@
 #pragma once
-// Changes to HCRPDB.txt by an administrator's tool: adding and removing whole records.
-// Nothing is changed in place. The new content is written to a copy beside the file (its
-// name with ".new" appended), flushed, and then put in the file's place with one
-// MoveFileExW (MOVEFILE_REPLACE_EXISTING), so a reader sees either the old file or the new
-// one, never a record cut in two. A failure leaves the file as it was and removes the copy.
+// Changes to HCRPDB.txt: adding and removing whole records (an administrator's tool), and
+// the monitor's removal of a deleted port's record. Nothing is changed in place. The new content is
+// written to a copy beside the file (its name with ".new" appended), flushed, and then put in the
+// file's place with one MoveFileExW (MOVEFILE_REPLACE_EXISTING), so a reader sees either the old
+// file or the new one, never a record cut in two. A failure leaves the file as it was and removes
+// the copy.
 //
 // The file calls go through g_deviceFileCalls (device_database.h), like the monitor's own.
 
@@ -36,3 +37,5 @@ BOOL AppendDeviceRecord(const wchar_t* path, const uint8_t record[DEVICE_RECORD_
 // The file at path without record `index` (counted from 0): TRUE when it was replaced.
 // ERROR_INVALID_PARAMETER when there is no such record.
 BOOL RemoveDeviceRecord(const wchar_t* path, DWORD index);
+// The same from an image of the file already read.
+BOOL ReplaceWithoutRecord(const wchar_t* path, const DeviceFileImage& image, DWORD index);

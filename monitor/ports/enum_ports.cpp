@@ -122,8 +122,11 @@ PortRecord* LastPort(MonitorHandle* monitor) {
 }
 
 // Makes a port for every record no port took, in file order, named and numbered after the
-// first record with its address.
-void AddNewPorts(MonitorHandle* monitor, const AddressIndex& index) {
+// first record with its address. Returns 0, or the error of the first port that could not
+// be made for want of memory (the others are made; that one comes at a later call). A
+// name too long for a port is not an error: no later call would do better.
+DWORD AddNewPorts(MonitorHandle* monitor, const AddressIndex& index) {
+    DWORD missed = ERROR_SUCCESS;
     bool haveTimeout = false;
     DWORD retryTimeoutMs = 0;
     PortRecord* last = LastPort(monitor);
@@ -135,11 +138,18 @@ void AddNewPorts(MonitorHandle* monitor, const AddressIndex& index) {
         wchar_t* wide = nullptr;
         MakePortName(found.name, &wide);
         if (wide == nullptr) {
-            continue; // out of memory: tried again at the next call
+            if (missed == ERROR_SUCCESS) {
+                missed = ERROR_NOT_ENOUGH_MEMORY;
+            }
+            continue;
         }
         PortRecord* record = CreatePortRecordAfter(monitor, last, wide);
         GlobalFree(wide);
         if (record == nullptr) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_INVALID_NAME && missed == ERROR_SUCCESS) {
+                missed = error != ERROR_SUCCESS ? error : ERROR_NOT_ENOUGH_MEMORY;
+            }
             continue;
         }
         last = record;
@@ -154,27 +164,64 @@ void AddNewPorts(MonitorHandle* monitor, const AddressIndex& index) {
         }
         record->connection.retryTimeoutMs = retryTimeoutMs;
     }
+    return missed;
 }
 
 // One pass over the file: its records in memory, then every port compared with them.
-void Reconcile(MonitorHandle* monitor, DeviceDatabase* database, PortRecord** closing) {
+// Returns 0, or why the list could not follow the file: a file that cannot be read or no
+// memory to compare it with leaves the list as it is (dropping every port would report the
+// printers gone); a port that cannot be made leaves the others made.
+DWORD Reconcile(MonitorHandle* monitor, DeviceDatabase* database, PortRecord** closing) {
     DeviceListEntry* listing = nullptr;
     int records = database->ReadListing(&listing);
     if (records == DEVICE_DATABASE_NO_MEMORY) {
-        // Out of memory for the records: the file cannot be compared with the list, so
-        // the list stays as it is and is reported unchanged.
-        return;
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
+    if (records == DEVICE_DATABASE_UNREADABLE) {
+        const DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_READ_FAULT);
+    }
+    DWORD result = ERROR_SUCCESS;
     {
         AddressIndex index;
         if (records > 0 && !index.Build(listing, records)) {
             DeviceDatabase::FreeListing(listing);
-            return; // the same: no memory to compare with
+            return ERROR_NOT_ENOUGH_MEMORY;
         }
         DropGonePorts(monitor, &index, closing);
-        AddNewPorts(monitor, index);
+        result = AddNewPorts(monitor, index);
     }
     DeviceDatabase::FreeListing(listing);
+    return result;
+}
+
+// The entries of every port in the list, or FALSE's error: 122 with the bytes needed set
+// when the buffer is short.
+DWORD PackPorts(MonitorHandle* monitor, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
+                LPDWORD returned) {
+    DWORD total = 0;
+    for (PortRecord* record = monitor->ports; record != nullptr; record = record->next) {
+        total += GetPortInfoSize(record, level);
+    }
+    *needed = total;
+    if (total > size) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    *returned = 0;
+    LPBYTE entry = buffer;
+    LPBYTE end = buffer + size;
+    for (PortRecord* record = monitor->ports; record != nullptr; record = record->next) {
+        if (level != 1 && level != 2) {
+            return ERROR_INVALID_LEVEL;
+        }
+        end = PackPortInfo(record, level, entry, end);
+        if (end == nullptr) {
+            return GetLastError();
+        }
+        entry += EntrySize(level);
+        ++*returned;
+    }
+    return ERROR_SUCCESS;
 }
 
 } // namespace
@@ -195,32 +242,9 @@ BOOL WINAPI EnumPorts(HANDLE hMonitor, LPWSTR, DWORD Level, LPBYTE pPorts, DWORD
     {
         MonitorLockGuard lock;
         ReclaimRetiredPorts(monitor);
-        Reconcile(monitor, &database, &closing);
-
-        DWORD needed = 0;
-        for (PortRecord* record = monitor->ports; record != nullptr; record = record->next) {
-            needed += GetPortInfoSize(record, Level);
-        }
-        *pcbNeeded = needed;
-        if (needed > cbBuf) {
-            result = ERROR_INSUFFICIENT_BUFFER;
-        } else {
-            *pcReturned = 0;
-            LPBYTE entry = pPorts;
-            LPBYTE end = pPorts + cbBuf;
-            for (PortRecord* record = monitor->ports; record != nullptr; record = record->next) {
-                if (Level != 1 && Level != 2) {
-                    result = ERROR_INVALID_LEVEL;
-                    break;
-                }
-                end = PackPortInfo(record, Level, entry, end);
-                if (end == nullptr) {
-                    result = GetLastError();
-                    break;
-                }
-                entry += EntrySize(Level);
-                ++*pcReturned;
-            }
+        result = Reconcile(monitor, &database, &closing);
+        if (result == ERROR_SUCCESS) {
+            result = PackPorts(monitor, Level, pPorts, cbBuf, pcbNeeded, pcReturned);
         }
     }
     // Dropped ports still connected: their channels close without holding up the others.

@@ -13,8 +13,31 @@ const wchar_t* const QUILL_PORTS_SECTION = L"QuillPorts";
 
 constexpr DWORD ADD_PORT_LEVEL_ANY = 0xFFFFFFFF;
 
+namespace {
+
+// Thin wrappers, so that each call goes through the import table when it is made (a host
+// that rebinds the library's imports after loading it reaches these calls too).
+BOOL WINAPI CallWriteProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR value) {
+    return WriteProfileStringW(section, key, value);
+}
+HMODULE WINAPI CallLoadLibrary(LPCSTR name) {
+    return LoadLibraryA(name);
+}
+FARPROC WINAPI CallGetProcAddress(HMODULE module, LPCSTR name) {
+    return GetProcAddress(module, name);
+}
+BOOL WINAPI CallSetDefaultCommConfig(LPCWSTR device, LPCOMMCONFIG config, DWORD size) {
+    return SetDefaultCommConfigW(device, config, size);
+}
+BOOL WINAPI CallGetDefaultCommConfig(LPCWSTR device, LPCOMMCONFIG config, LPDWORD size) {
+    return GetDefaultCommConfigW(device, config, size);
+}
+
+} // namespace
+
 PortAdminCalls g_portAdminCalls = {
-    WriteProfileStringW, LoadLibraryA, GetProcAddress, SetDefaultCommConfigW, GetDefaultCommConfigW,
+    CallWriteProfileString,   CallLoadLibrary,          CallGetProcAddress,
+    CallSetDefaultCommConfig, CallGetDefaultCommConfig,
 };
 
 namespace {
@@ -114,11 +137,8 @@ BOOL WINAPI DeletePort(HANDLE hMonitor, LPWSTR /*pName*/, HWND /*hWnd*/, LPWSTR 
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    if (!database.DeleteRecord(record->connection.deviceAddress)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    return TRUE;
+    // FALSE with 2 when the database has no record of the address, else with the reason.
+    return database.DeleteRecord(record->connection.deviceAddress);
 }
 
 BOOL WINAPI SetPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD /*reserved*/) {

@@ -106,17 +106,31 @@ DWORD XcvDeletePort(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, Xc
     if (name == nullptr) {
         return givenName.error();
     }
-    // Removes the printer's device record; its outcome does not decide this command's.
-    DeletePort(handle->monitor, nullptr, nullptr, const_cast<wchar_t*>(name));
+    {
+        MonitorLockGuard lock;
+        if (!PortNameTaken(handle->monitor, name)) {
+            // A port added by name that enumeration has since dropped (it has no device
+            // record) is no longer in the list, but its profile entry is still there: it goes
+            // too, or every such port would leave one behind for good.
+            g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, name, nullptr);
+            return ERROR_FILE_NOT_FOUND;
+        }
+    }
+    // What can fail goes first, each failure reported with the port still listed: the
+    // profile entry (which the monitor never reads), then the printer's device record (none
+    // for a port added by name), and only then the port itself.
+    if (!g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, name, nullptr)) {
+        return FailureCode(ERROR_WRITE_FAULT);
+    }
+    if (!DeletePort(handle->monitor, nullptr, nullptr, const_cast<wchar_t*>(name)) &&
+        GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+    }
     PortRecord* closing = nullptr;
     bool removed = false;
     {
         MonitorLockGuard lock;
         removed = DeletePortRecordByName(handle->monitor, name, &closing) != FALSE;
-        // A port added by name that enumeration has since dropped (it has no device record)
-        // is no longer in the list, but its profile entry is still there: it goes too, or
-        // every such port would leave one behind for good. The answer is still "not found".
-        g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, name, nullptr);
     }
     FreeClosingPorts(closing); // a connected port's channels close outside the lock
     return removed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;

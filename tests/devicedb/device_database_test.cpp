@@ -112,19 +112,6 @@ std::string Concat(const std::vector<DeviceEntry>& entries) {
     return bytes;
 }
 
-// Every 274-byte slot of the file is one of the given whole records.
-void ExpectWholeRecords(const std::string& file, const std::vector<DeviceEntry>& entries) {
-    ASSERT_EQ(file.size() % 274, 0u);
-    for (size_t offset = 0; offset < file.size(); offset += 274) {
-        std::string slot = file.substr(offset, 274);
-        bool known = false;
-        for (const DeviceEntry& entry : entries) {
-            known = known || slot == FormatRecord(entry);
-        }
-        EXPECT_TRUE(known) << "slot at " << offset << " is not a whole record";
-    }
-}
-
 struct Found {
     int result;
     std::string name;
@@ -286,44 +273,45 @@ TEST_F(DeviceDatabaseTest, DeleteRecordRemovesOnlyTheFirstMatchAndMovesPartialTa
     EXPECT_EQ(ReadDatabaseBytes(), FormatRecord(b));
 }
 
-// A read that fails during the move leaves the file exactly as it was.
-TEST_F(DeviceDatabaseTest, DeleteRecordReadFailureMidMoveChangesNothing) {
-    std::vector<DeviceEntry> entries = Entries(5);
-    ASSERT_TRUE(WriteDatabase(entries));
-    g_log.failReadAt = 3; // 1: the matching record, 2..5: the rest
-    DeviceDatabase db;
-    EXPECT_FALSE(db.DeleteRecord(entries[0].address));
-    EXPECT_EQ(g_log.writes, 0);
-    EXPECT_EQ(ReadDatabaseBytes(), Concat(entries));
-}
-
-// A write that fails during the move is undone: the file is back as it was.
-TEST_F(DeviceDatabaseTest, DeleteRecordWriteFailureMidMoveIsUndone) {
-    std::vector<DeviceEntry> entries = Entries(5);
-    for (bool partial : {false, true}) {
-        SCOPED_TRACE(partial ? "half-written slot" : "nothing written");
+// A deletion that fails at any read or write (the read of the file, the copy's writes)
+// leaves the file exactly as it was and says why, the copy gone.
+TEST_F(DeviceDatabaseTest, AFailedDeletionLeavesTheFileAsItWas) {
+    const std::vector<DeviceEntry> entries = Entries(5);
+    struct Case {
+        const char* what;
+        int failReadAt;
+        int failWritesFrom;
+        bool failWritesAfter;
+        bool partialWrite;
+    };
+    const Case cases[] = {
+        {"the first read", 1, 0, false, false},
+        {"the first write of the copy", 0, 1, false, false},
+        {"the second write of the copy, half written", 0, 2, false, true},
+        {"every write", 0, 1, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         ASSERT_TRUE(WriteDatabase(entries));
         g_log = CallLog();
-        g_log.failWritesFrom = 3;
-        g_log.partialWrite = partial;
+        g_log.failReadAt = c.failReadAt;
+        g_log.failWritesFrom = c.failWritesFrom;
+        g_log.failWritesAfter = c.failWritesAfter;
+        g_log.partialWrite = c.partialWrite;
         DeviceDatabase db;
+        SetLastError(0);
         EXPECT_FALSE(db.DeleteRecord(entries[1].address));
-        EXPECT_GT(g_log.writes, 3); // the undo wrote
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
         EXPECT_EQ(ReadDatabaseBytes(), Concat(entries));
+        EXPECT_EQ(GetFileAttributesW((testsupport::DatabasePath() + L".new").c_str()),
+                  INVALID_FILE_ATTRIBUTES);
     }
-}
-
-// When even the undo cannot write, every slot still holds one whole record.
-TEST_F(DeviceDatabaseTest, DeleteRecordLeavesWholeRecordsWhenTheUndoFailsToo) {
-    std::vector<DeviceEntry> entries = Entries(5);
-    ASSERT_TRUE(WriteDatabase(entries));
-    g_log.failWritesFrom = 3;
-    g_log.failWritesAfter = true;
+    // Without a record of the address: 2, and the file untouched.
+    g_log = CallLog();
     DeviceDatabase db;
-    EXPECT_FALSE(db.DeleteRecord(entries[0].address));
-    std::string file = ReadDatabaseBytes();
-    EXPECT_EQ(file.size(), 5u * 274);
-    ExpectWholeRecords(file, entries);
+    EXPECT_FALSE(db.DeleteRecord(MakeEntry(99, "").address));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(g_log.writes, 0);
 }
 
 namespace {
@@ -398,7 +386,7 @@ TEST_F(DeviceDatabaseTest, ReadersRetryWhileAnotherHandleHoldsTheFile) {
     EXPECT_EQ(StopHolder(&holder), 0u);
 }
 
-TEST_F(DeviceDatabaseTest, ReadersGiveUpAfterThreeAttemptsAndWriterAfterOne) {
+TEST_F(DeviceDatabaseTest, ReadersGiveUpAfterThreeAttemptsAndSoDoesADeletion) {
     std::vector<DeviceEntry> entries = Entries(2);
     ASSERT_TRUE(WriteDatabase(entries));
     Holder holder;
@@ -422,10 +410,12 @@ TEST_F(DeviceDatabaseTest, ReadersGiveUpAfterThreeAttemptsAndWriterAfterOne) {
     EXPECT_EQ(db.ReadAddresses(2, addresses), 2);
     EXPECT_EQ(g_log.opens, 1);
 
+    // A deletion reads past such a holder, but cannot put its copy in the file's place
+    // while the file is held: it tries as the readers do, then gives up with the file as it
+    // was.
     g_log = CallLog();
     EXPECT_FALSE(db.DeleteRecord(entries[0].address));
-    EXPECT_EQ(g_log.opens, 1);
-    EXPECT_EQ(g_log.sleeps, 0);
+    EXPECT_EQ(g_log.sleeps, 3);
     EXPECT_EQ(StopHolder(&holder), 0u);
     EXPECT_EQ(ReadDatabaseBytes(), Concat(entries));
 

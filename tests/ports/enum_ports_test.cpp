@@ -252,16 +252,19 @@ TEST_F(PortsTest, OfTwoPortsWithOneAddressTheEarlierStays) {
     EXPECT_EQ(names.size(), 2u);
 }
 
-TEST_F(PortsTest, AnUnreadableFileDropsEveryPort) {
+// A file held by another program cannot tell which printers left: the list stays as it was
+// and the call fails with the reason, instead of reporting every printer gone.
+TEST_F(PortsTest, AnUnreadableFileLeavesThePortsAsTheyWere) {
     ASSERT_TRUE(WriteDatabase({MakeEntry(1, "A")}));
     EXPECT_EQ(Level1Names().size(), 1u);
     HANDLE holder = CreateFileW(testsupport::DatabasePath().c_str(), GENERIC_READ, 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     DWORD needed = 5, returned = 5;
-    EXPECT_TRUE(EnumPorts(monitor_, nullptr, 1, nullptr, 0, &needed, &returned));
-    EXPECT_EQ(needed, 0u);
-    EXPECT_EQ(returned, 0u);
+    EXPECT_FALSE(EnumPorts(monitor_, nullptr, 1, nullptr, 0, &needed, &returned));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(returned, 5u);
+    EXPECT_EQ(ListLength(monitor_->ports), 1u);
     CloseHandle(holder);
     EXPECT_EQ(Level1Names().size(), 1u);
 }

@@ -135,7 +135,12 @@ static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS holds no pointer");
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define MOVEFILE_WRITE_THROUGH 0x8
+#define MAX_PATH 260
 #define FILE_ATTRIBUTE_NORMAL 0x80
 #define FILE_BEGIN 0
 
@@ -149,6 +154,9 @@ static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS holds no pointer");
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_INVALID_NAME 123
 #define ERROR_WRITE_FAULT 29
+#define ERROR_READ_FAULT 30
+#define ERROR_OPEN_FAILED 110
+#define ERROR_FILENAME_EXCED_RANGE 206
 
 // Stand-ins (win32_native.cpp): memory from the C library and mmap, a per-thread error.
 void WINAPI GetSystemInfo(SYSTEM_INFO* info);
@@ -165,7 +173,8 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 VOID WINAPI Sleep(DWORD milliseconds);
 UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT capacity);
-// Files: one file in memory (memory_file.h), whatever the name.
+// Files: one file in memory (memory_file.h), whatever the name, and the copy an edit writes
+// beside it (a name ending in ".new"), which MoveFileExW puts in its place.
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD attributes, HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
@@ -174,5 +183,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written,
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high);
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG high, DWORD method);
 BOOL WINAPI SetEndOfFile(HANDLE file);
+BOOL WINAPI FlushFileBuffers(HANDLE file);
+BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
+BOOL WINAPI DeleteFileW(LPCWSTR name);
 BOOL WINAPI CloseHandle(HANDLE handle);
 void WINAPI SetLastError(DWORD code);
