@@ -173,7 +173,10 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR, LPWSTR
     bool refreshHere = false;
     {
         MonitorLockGuard lock;
-        if (record->deviceId == nullptr) {
+        // Until an ID has been stored (deviceIdTime is set with it) there is nothing to
+        // answer but "ask again": an empty cache left by a query that failed (no memory, no
+        // answer) is not the printer's ID.
+        if (record->deviceId == nullptr || record->deviceIdTime == 0) {
             if (record->deviceIdThread != nullptr) {
                 ForgetEndedWorker(record);
             } else {

@@ -105,7 +105,7 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD, 
     record->printerName = copy;
     SavePrinterName(record, pPrinterName);
     if (copy == nullptr) {
-        return StartDocFailure(record, 0);
+        return StartDocFailure(record, ERROR_NOT_ENOUGH_MEMORY);
     }
     if (!g_spoolerClient.openPrinter(record->printerName, &record->printer, nullptr)) {
         record->printer = nullptr;
@@ -122,7 +122,8 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD, 
         return StartDocFailure(record, ERROR_OPEN_FAILED);
     }
     if (!UpdatePortStatus(record)) {
-        return StartDocFailure(record, 0);
+        // 0 for a printer that is not ready; why, when its status could not be had.
+        return StartDocFailure(record, GetLastError());
     }
     record->flags |= PORT_DOC_STARTED;
     return TRUE;

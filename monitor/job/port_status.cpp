@@ -4,6 +4,8 @@
 
 #include "job/port_status.h"
 
+#include <initializer_list>
+
 #include <cwchar>
 #include <cstring>
 
@@ -80,6 +82,19 @@ void PostPortStatus(PortStatusReport& report) {
     report.portInfo.pszStatus = nullptr;
 }
 
+// FALSE with the error of the call that failed, or with `fallback` where the error left is
+// none of the failed call's own (one of `notReasons`).
+BOOL StatusUnavailable(std::initializer_list<DWORD> notReasons, DWORD fallback) {
+    const DWORD error = GetLastError();
+    for (DWORD notReason : notReasons) {
+        if (error == notReason) {
+            SetLastError(fallback);
+            break;
+        }
+    }
+    return FALSE;
+}
+
 } // namespace
 
 BOOL UpdatePortStatus(PortRecord* record) {
@@ -88,14 +103,18 @@ BOOL UpdatePortStatus(PortRecord* record) {
     }
     PortStatusReport& report = record->status;
     if (report.printerInfo == nullptr && !FetchPrinterInfo(record)) {
-        return FALSE;
+        // A size query's 122 is not the reason.
+        return StatusUnavailable({ERROR_SUCCESS, ERROR_INSUFFICIENT_BUFFER}, ERROR_OPEN_FAILED);
     }
     // With the control channel closed no answer can come: fail now rather than after the
     // whole response time-out.
-    uint8_t status = 0;
-    if (!(record->connection.channelFlags & CONTROL_OPEN) ||
-        !record->connection.GetLPTStatus(&status)) {
+    if (!(record->connection.channelFlags & CONTROL_OPEN)) {
+        SetLastError(ERROR_OPEN_FAILED);
         return FALSE;
+    }
+    uint8_t status = 0;
+    if (!record->connection.GetLPTStatus(&status)) {
+        return StatusUnavailable({ERROR_SUCCESS, ERROR_SUCCESS}, ERROR_TIMEOUT);
     }
     LineStatusMapping mapping = MapLineStatus(status);
     report.portInfo.dwStatus = mapping.portStatus;
@@ -106,7 +125,12 @@ BOOL UpdatePortStatus(PortRecord* record) {
         report.printerInfo->Status = mapping.printerStatus;
     }
     PostPortStatus(report);
-    return mapping.ready ? TRUE : FALSE;
+    if (!mapping.ready) {
+        // The printer answered: it is not ready, and nothing failed.
+        SetLastError(ERROR_SUCCESS);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 void ClearPortStatus(PortRecord* record) {

@@ -7,8 +7,11 @@
 struct PortRecord;
 
 // Asks the printer for its line status, posts it to the spooler and updates the port's
-// printerInfo. TRUE only when the printer reports exactly 0x18. May replace the port's printer
-// handle and name (re-open by its savedPrinterName) and set its printerHandleError.
+// printerInfo. TRUE only when the printer reports exactly 0x18. FALSE with the thread's
+// error 0 when the printer answered that it is not ready, and with a nonzero error when the
+// status could not be had (the failed call's, else 110 without printer information or an
+// open control channel, 1460 without an answer). May replace the port's printer handle and
+// name (re-open by its savedPrinterName) and set its printerHandleError.
 BOOL UpdatePortStatus(PortRecord* record);
 
 // Clears the spooler's port status (status 0, no text, severity 0) under the port name of the
