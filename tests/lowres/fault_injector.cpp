@@ -150,6 +150,9 @@ std::atomic<uint64_t> g_failed{0};
 std::atomic<uint32_t> g_injectedCalls{0}; // bit per kind of error code, see CodeBit
 std::mutex g_firstLock;
 std::string g_first;
+DWORD g_callerThread;
+std::vector<CallThread> g_counted; // under g_firstLock
+thread_local bool t_libraryThread;
 
 uint32_t CodeBit(DWORD code) {
     switch (code) {
@@ -175,6 +178,16 @@ bool Fails(Call call) {
         return false;
     }
     const uint64_t n = ++g_seen;
+    if (mode == FaultMode::Count) {
+        const CallThread thread = GetCurrentThreadId() == g_callerThread ? CallThread::Caller
+                                  : t_libraryThread                      ? CallThread::Library
+                                                                         : CallThread::Foreign;
+        std::lock_guard<std::mutex> lock(g_firstLock);
+        if (g_counted.size() < n) {
+            g_counted.resize(n, CallThread::Foreign);
+        }
+        g_counted[n - 1] = thread;
+    }
     const bool fail =
         (mode == FaultMode::FailAt && n == g_k) || (mode == FaultMode::FailFrom && n >= g_k);
     if (!fail) {
@@ -359,6 +372,7 @@ struct ThreadStart {
 DWORD WINAPI CountedThread(LPVOID parameter) {
     ThreadStart start = *static_cast<ThreadStart*>(parameter);
     delete static_cast<ThreadStart*>(parameter);
+    t_libraryThread = true;
     DWORD result = start.routine(start.parameter);
     --g_threads;
     return result;
@@ -761,13 +775,20 @@ void SetFaultMode(FaultMode mode, uint64_t k) {
     {
         std::lock_guard<std::mutex> lock(g_firstLock);
         g_first.clear();
+        g_counted.clear();
     }
+    g_callerThread = GetCurrentThreadId();
     g_k = k;
     g_mode = static_cast<int>(mode);
 }
 
 uint64_t FaultPointsSeen() {
     return g_seen;
+}
+
+std::vector<CallThread> CountedThreads() {
+    std::lock_guard<std::mutex> lock(g_firstLock);
+    return g_counted;
 }
 
 uint64_t FaultsInjected() {

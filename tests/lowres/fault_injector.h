@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lowres {
 
@@ -31,6 +32,11 @@ void InstallFaultInjector(HMODULE library, MONITORREG* registry, std::string* un
 void SetFaultMode(FaultMode mode, uint64_t k = 0);
 // The calls counted since the mode was last set.
 uint64_t FaultPointsSeen();
+// Which thread made each call counted since the mode was last set (in the order counted):
+// the thread that set the mode (the spooler's, in a scenario), a thread the library
+// started, or another (the Bluetooth library's, calling back with what a printer sent).
+enum class CallThread { Caller, Library, Foreign };
+std::vector<CallThread> CountedThreads();
 // The calls failed since then, and the name of the first of them ("" when none failed).
 uint64_t FaultsInjected();
 std::string FirstFailedCall();
