@@ -11,11 +11,8 @@ extern "C" {
 size_t Wcslen16(const void* text);
 int Wcscmp16(const void* left, const void* right);
 void* Wcscat16(void* target, const void* source);
-// Parses like the C library's swscanf, over UTF-16 text and format.
-int Swscanf16(const void* text, const void* format, ...);
 }
 
 #define wcslen(text) Wcslen16(text)
 #define wcscmp(left, right) Wcscmp16(left, right)
 #define wcscat(target, source) static_cast<wchar_t*>(Wcscat16(target, source))
-#define swscanf Swscanf16

@@ -20,8 +20,8 @@ BOOL CopyPathOf(const wchar_t* path, wchar_t* copy, size_t capacity) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return FALSE;
     }
-    wmemcpy(copy, path, length);
-    wmemcpy(copy + length, kCopySuffix, suffix);
+    memcpy(copy, path, length * sizeof(wchar_t));
+    memcpy(copy + length, kCopySuffix, suffix * sizeof(wchar_t));
     return TRUE;
 }
 
