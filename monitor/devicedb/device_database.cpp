@@ -1,6 +1,7 @@
 // HCRPDB.txt access: count, list, find and delete device records.
 
 #include "devicedb/device_database.h"
+#include "common/last_error.h"
 #include "devicedb/device_database_edit.h"
 #include "common/memory.h"
 
@@ -38,8 +39,7 @@ const wchar_t kFileName[] = L"\\HCRPDB.txt";
 
 // FALSE with the thread's error, or `fallback` where the failed call left none.
 BOOL Failed(DWORD fallback) {
-    const DWORD error = GetLastError();
-    SetLastError(error != ERROR_SUCCESS ? error : fallback);
+    SetLastError(LastErrorOr(fallback));
     return FALSE;
 }
 
@@ -187,9 +187,9 @@ int DeviceDatabase::ReadListing(DeviceListEntry** entries) {
     const DWORD size = GetFileSize(file, nullptr);
     if (size == INVALID_FILE_SIZE) {
         // The printers the file lists are not known: not the same as a file that lists none.
-        DWORD error = GetLastError();
+        const DWORD error = LastErrorOr(ERROR_READ_FAULT);
         CloseHandle(file);
-        SetLastError(error != ERROR_SUCCESS ? error : ERROR_READ_FAULT);
+        SetLastError(error);
         return DEVICE_DATABASE_UNREADABLE;
     }
     if (size == 0) {
@@ -221,12 +221,12 @@ int DeviceDatabase::ReadListing(DeviceListEntry** entries) {
             break;
         }
     }
-    const DWORD readError = GetLastError();
+    const DWORD readError = LastErrorOr(ERROR_READ_FAULT);
     CloseHandle(file);
     if (readFailed) {
         // A listing cut short by a failed read would pass for the printers that left.
         FreeWorkMemory(listing);
-        SetLastError(readError != ERROR_SUCCESS ? readError : ERROR_READ_FAULT);
+        SetLastError(readError);
         return DEVICE_DATABASE_UNREADABLE;
     }
     if (count == 0) {

@@ -4,6 +4,7 @@
 // record. Both name a port with MakePortName.
 
 #include "ports/enum_ports.h"
+#include "common/last_error.h"
 
 #include "common/memory.h"
 #include "devicedb/device_database.h"
@@ -146,9 +147,9 @@ DWORD AddNewPorts(MonitorHandle* monitor, const AddressIndex& index) {
         PortRecord* record = CreatePortRecordAfter(monitor, last, wide);
         GlobalFree(wide);
         if (record == nullptr) {
-            const DWORD error = GetLastError();
+            const DWORD error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
             if (error != ERROR_INVALID_NAME && missed == ERROR_SUCCESS) {
-                missed = error != ERROR_SUCCESS ? error : ERROR_NOT_ENOUGH_MEMORY;
+                missed = error;
             }
             continue;
         }
@@ -178,8 +179,7 @@ DWORD Reconcile(MonitorHandle* monitor, DeviceDatabase* database, PortRecord** c
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     if (records == DEVICE_DATABASE_UNREADABLE) {
-        const DWORD error = GetLastError();
-        return error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_READ_FAULT);
+        return LastErrorOr(ERROR_READ_FAULT);
     }
     DWORD result = ERROR_SUCCESS;
     {
@@ -262,9 +262,9 @@ BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // An unknown port, or one that cannot be rebuilt, fails with the caller's error code
-    // as it was: the file calls on the way must not leave theirs (183 from opening an
-    // existing file) behind as if it were the reason.
+    // An unknown port, or one without a device record to be rebuilt from, fails with the
+    // caller's error code as it was: the file calls on the way must not leave theirs (183
+    // from opening an existing file) behind as if it were the reason.
     const DWORD callerError = GetLastError();
     DeviceDatabase database;
     MonitorLockGuard lock;
@@ -284,7 +284,9 @@ BOOL WINAPI OpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
         database.FindRecord(record->connection.deviceAddress, name, &record->connection.controlPsm,
                             &record->connection.dataPsm, &thirdValue);
     if (found != DEVICE_RECORD_FOUND) {
-        SetLastError(callerError);
+        // No record: the caller's error as it was. A file that could not be read: why.
+        SetLastError(found == DEVICE_DATABASE_UNREADABLE ? LastErrorOr(ERROR_READ_FAULT)
+                                                         : callerError);
         return FALSE;
     }
     wchar_t* wide = nullptr;

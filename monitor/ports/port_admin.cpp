@@ -2,6 +2,7 @@
 // the adding of a port by name that AddPortEx and Xcv "AddPort" share.
 
 #include "ports/port_admin.h"
+#include "common/last_error.h"
 #include "devicedb/device_database.h"
 #include "ports/enum_ports.h"
 #include "ports/port_record.h"
@@ -40,15 +41,7 @@ PortAdminCalls g_portAdminCalls = {
     CallSetDefaultCommConfig, CallGetDefaultCommConfig,
 };
 
-namespace {
-
-// The thread's error after a failed system call; never 0 for a failure.
-DWORD FailureCode(DWORD fallback) {
-    DWORD code = GetLastError();
-    return code != 0 ? code : fallback;
-}
-
-} // namespace
+namespace {} // namespace
 
 DWORD AddPortByName(MonitorHandle* monitor, LPWSTR serverName, const wchar_t* portName,
                     AddPortCaller caller) {
@@ -74,7 +67,7 @@ DWORD AddPortByName(MonitorHandle* monitor, LPWSTR serverName, const wchar_t* po
         }
         record = CreatePortRecord(monitor, portName);
         if (record == nullptr) {
-            return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+            return LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
         }
         // Channel numbers stay 0 until OpenPort rebuilds the port from its device record.
         // A name that is a Bluetooth address gives the port that address, so that it stays
@@ -90,7 +83,7 @@ DWORD AddPortByName(MonitorHandle* monitor, LPWSTR serverName, const wchar_t* po
         }
     }
     if (!g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, portName, L"")) {
-        DWORD writeError = FailureCode(ERROR_WRITE_FAULT);
+        DWORD writeError = LastErrorOr(ERROR_WRITE_FAULT);
         MonitorLockGuard lock;
         // Only the record made above; it may already have left the list.
         DeletePortRecord(monitor, record);

@@ -4,6 +4,7 @@
 // terminator or its end, whichever comes first.
 
 #include "ports/xcv.h"
+#include "common/last_error.h"
 #include "common/memory.h"
 #include "ports/port_admin.h"
 #include "ports/spooler_ports.h"
@@ -26,12 +27,6 @@ bool HasAdminRight(const XcvHandle* handle) {
     return (handle->grantedAccess & SERVER_ACCESS_ADMINISTER) != 0;
 }
 
-// The thread's error after a failed system call; never 0 for a failure.
-DWORD FailureCode(DWORD fallback) {
-    DWORD code = GetLastError();
-    return code != 0 ? code : fallback;
-}
-
 // A terminated copy of the name or text at the start of the input, bounded by the input
 // size, in a work buffer of its own. No input (null, or not one whole character) gives no
 // text and ERROR_INVALID_PARAMETER.
@@ -43,7 +38,7 @@ class InputText {
         }
         const size_t length = BoundedTextLength(input, size);
         if (!text_.Allocate((length + 1) * sizeof(wchar_t))) {
-            error_ = FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+            error_ = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
             return;
         }
         CopyBoundedText(input, length, text_.as<wchar_t>());
@@ -120,11 +115,11 @@ DWORD XcvDeletePort(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, Xc
     // profile entry (which the monitor never reads), then the printer's device record (none
     // for a port added by name), and only then the port itself.
     if (!g_portAdminCalls.writeProfileString(QUILL_PORTS_SECTION, name, nullptr)) {
-        return FailureCode(ERROR_WRITE_FAULT);
+        return LastErrorOr(ERROR_WRITE_FAULT);
     }
     if (!DeletePort(handle->monitor, nullptr, nullptr, const_cast<wchar_t*>(name)) &&
         GetLastError() != ERROR_FILE_NOT_FOUND) {
-        return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+        return LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
     }
     PortRecord* closing = nullptr;
     bool removed = false;
@@ -182,7 +177,7 @@ DWORD XcvPortIsValid(const BYTE* input, DWORD inputSize, BYTE*, DWORD, DWORD*, X
     if (result == DEVICE_RECORD_NOT_FOUND) {
         return ERROR_FILE_NOT_FOUND;
     }
-    return FailureCode(ERROR_OPEN_FAILED);
+    return LastErrorOr(ERROR_OPEN_FAILED);
 }
 
 DWORD XcvGetTransmissionRetryTimeout(const BYTE*, DWORD, BYTE* output, DWORD outputSize,
@@ -213,7 +208,7 @@ DWORD XcvSetDefaultCommConfig(const BYTE* input, DWORD inputSize, BYTE*, DWORD, 
     if (length > 0 && objectName[length - 1] == L':') {
         copy = DuplicateWideString(objectName);
         if (copy == nullptr) {
-            return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
+            return LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
         }
         copy[length - 1] = L'\0';
         device = copy;
@@ -223,7 +218,7 @@ DWORD XcvSetDefaultCommConfig(const BYTE* input, DWORD inputSize, BYTE*, DWORD, 
         result = ERROR_INVALID_PARAMETER; // no device to configure
     } else if (!g_portAdminCalls.setDefaultCommConfig(
                    device, reinterpret_cast<LPCOMMCONFIG>(const_cast<BYTE*>(input)), configSize)) {
-        result = FailureCode(ERROR_INVALID_PARAMETER);
+        result = LastErrorOr(ERROR_INVALID_PARAMETER);
     }
     if (copy != nullptr) {
         GlobalFree(copy);
@@ -246,7 +241,7 @@ DWORD XcvGetDefaultCommConfig(const BYTE* input, DWORD inputSize, BYTE* output, 
     *needed = outputSize;
     if (!g_portAdminCalls.getDefaultCommConfig(device, reinterpret_cast<LPCOMMCONFIG>(output),
                                                needed)) {
-        return FailureCode(ERROR_INVALID_PARAMETER);
+        return LastErrorOr(ERROR_INVALID_PARAMETER);
     }
     return ERROR_SUCCESS;
 }
