@@ -194,6 +194,10 @@ uint64_t RunOnce(const Scenario& scenario, FaultMode mode, uint64_t k, bool* fat
     if (!left.None()) {
         finding("left " + left.Describe() + " after Shutdown");
     }
+    const std::string links = lowres::CloseLinksLeftOpen();
+    if (!links.empty()) {
+        finding("left the links to " + links + " open after Shutdown");
+    }
     return reached;
 }
 

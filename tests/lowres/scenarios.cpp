@@ -184,15 +184,25 @@ std::string CheckEnumeration() {
     return ListIs({kPrinterA.Port(), kPrinterB.Port(), kPrinterC.Port()});
 }
 
-// OpenPort of a known port.
+// OpenPort of a known port, and of a port added by name, which OpenPort rebuilds from the
+// device record of its address.
+void PrepareOpenPort() {
+    MakeStartingPorts();
+    std::wstring name = RebuiltPortName();
+    PORT_INFO_1W info = {&name[0]};
+    Table()->pfnAddPortEx(MonitorValue(), nullptr, 1, reinterpret_cast<LPBYTE>(&info),
+                          const_cast<LPWSTR>(L"Prnlink"));
+}
 Outcome RunOpenPort() {
-    HANDLE port = nullptr;
-    std::wstring name = kPrinterA.Port();
-    SetLastError(0);
-    if (!Table()->pfnOpenPort(MonitorValue(), &name[0], &port)) {
-        return Failed("OpenPort");
+    for (const std::wstring& port : {kPrinterA.Port(), RebuiltPortName()}) {
+        HANDLE handle = nullptr;
+        std::wstring name = port;
+        SetLastError(0);
+        if (!Table()->pfnOpenPort(MonitorValue(), &name[0], &handle)) {
+            return Failed("OpenPort");
+        }
+        Table()->pfnClosePort(handle);
     }
-    Table()->pfnClosePort(port);
     return Succeeded();
 }
 
@@ -322,26 +332,22 @@ Outcome RunConfigurePort() {
 std::string CheckConfigurePort() {
     return SettingText() == L"60" ? "" : "the setting is " + Narrow(SettingText());
 }
-// Added by name: the address of a printer that the database lists (PrepareEnumeration).
-std::wstring AddedPort() {
-    return AddedPortName();
-}
 Outcome RunAddPort() {
-    return XcvWithText(L"AddPort", AddedPort());
+    return XcvWithText(L"AddPort", AddedPortName());
 }
 // Whether the port list holds the added port: PortIsValid finds it by name and its address
 // in the database (an enumeration would drop it for the port it makes for that record).
 bool AddedPortListed() {
-    return XcvWithText(L"PortIsValid", AddedPort()).ok;
+    return XcvWithText(L"PortIsValid", AddedPortName()).ok;
 }
 std::string CheckAdded() {
-    if (!ProfileHas(AddedPort())) {
+    if (!ProfileHas(AddedPortName())) {
         return "the added port has no profile entry";
     }
     return AddedPortListed() ? "" : "the added port is not in the port list";
 }
 std::string CheckNotAdded() {
-    if (ProfileHas(AddedPort())) {
+    if (ProfileHas(AddedPortName())) {
         return "a profile entry stays for the port that was not added";
     }
     return AddedPortListed() ? "the port that was not added is in the port list" : "";
@@ -409,7 +415,7 @@ Outcome RunSetCommConfig() {
 
 // The other port administration entries.
 Outcome RunAddPortEx() {
-    std::wstring name = AddedPort();
+    std::wstring name = AddedPortName();
     PORT_INFO_1W info = {&name[0]};
     SetLastError(0);
     if (!Table()->pfnAddPortEx(MonitorValue(), nullptr, 1, reinterpret_cast<LPBYTE>(&info),
@@ -484,8 +490,7 @@ const std::vector<Scenario>& Scenarios() {
          nullptr, nullptr, kNone},
         {"EnumPorts level 2", K::Loaded, PrepareEnumeration, RunEnumerationLevel2, CheckEnumeration,
          nullptr, nullptr, kNone},
-        {"OpenPort", K::Loaded, MakeStartingPorts, RunOpenPort, StartingList, nullptr, nullptr,
-         kNone},
+        {"OpenPort", K::Loaded, PrepareOpenPort, RunOpenPort, Nothing, nullptr, nullptr, kNone},
         {"job",
          K::Loaded,
          PrepareJob,

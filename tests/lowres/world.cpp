@@ -48,6 +48,16 @@ HKEY OpenSettingKey() {
 
 const wchar_t kSettingValue[] = L"TransmissionRetryTimeout";
 
+// The profile entries that the runs' ports may have left.
+void RemoveProfileEntries() {
+    for (const WorldPrinter* printer : {&kPrinterA, &kPrinterB, &kPrinterC}) {
+        WriteProfileStringW(L"QuillPorts", printer->Port().c_str(), nullptr);
+        WriteProfileStringW(L"QuillPorts", printer->AddressName().c_str(), nullptr);
+    }
+    WriteProfileStringW(L"QuillPorts", AddedPortName().c_str(), nullptr);
+    WriteProfileStringW(L"QuillPorts", RebuiltPortName().c_str(), nullptr);
+}
+
 } // namespace
 
 const WorldPrinter kPrinterA = {"Lowres Printer A", {0x00, 0x11, 0x22, 0x33, 0x44, 0xA1}};
@@ -58,6 +68,10 @@ const wchar_t* const kPrinterName = L"Lowres Office";
 
 std::wstring AddedPortName() {
     return kPrinterC.AddressName() + L".2";
+}
+
+std::wstring RebuiltPortName() {
+    return kPrinterA.AddressName() + L".3";
 }
 
 std::wstring WorldPrinter::Port() const {
@@ -106,11 +120,7 @@ void StopWorld() {
         RunStack(L" --stop", true);
     }
     testsupport::RemoveDatabase();
-    for (const WorldPrinter* printer : {&kPrinterA, &kPrinterB, &kPrinterC}) {
-        WriteProfileStringW(L"QuillPorts", printer->Port().c_str(), nullptr);
-        WriteProfileStringW(L"QuillPorts", printer->AddressName().c_str(), nullptr);
-    }
-    WriteProfileStringW(L"QuillPorts", AddedPortName().c_str(), nullptr);
+    RemoveProfileEntries();
 }
 
 void ResetWorld() {
@@ -122,12 +132,10 @@ void ResetWorld() {
                    sizeof(kSeconds));
     RegCloseKey(key);
     for (const WorldPrinter* printer : {&kPrinterA, &kPrinterB, &kPrinterC}) {
-        WriteProfileStringW(L"QuillPorts", printer->Port().c_str(), nullptr);
-        WriteProfileStringW(L"QuillPorts", printer->AddressName().c_str(), nullptr);
         QorlSim_ClearSink(printer->address);
         QorlSim_ClearFaults(printer->address);
     }
-    WriteProfileStringW(L"QuillPorts", AddedPortName().c_str(), nullptr);
+    RemoveProfileEntries();
 }
 
 std::string StartingDatabase() {
@@ -168,6 +176,23 @@ void RemoveSetting() {
 bool ProfileHas(const std::wstring& port) {
     wchar_t value[8];
     return GetProfileStringW(L"QuillPorts", port.c_str(), L"<none>", value, 8) == 0;
+}
+
+std::string CloseLinksLeftOpen() {
+    QorlSim_WaitIdle(2000);
+    std::string open;
+    for (const WorldPrinter* printer : {&kPrinterA, &kPrinterB, &kPrinterC}) {
+        QorlSimStats stats = {};
+        if (QorlSim_GetStats(printer->address, &stats) == 0 && stats.openChannels != 0) {
+            open += (open.empty() ? "" : ", ") + std::string(printer->name) +
+                    (stats.openChannels == (QORLSIM_CONTROL | QORLSIM_DATA) ? " (both channels)"
+                     : stats.openChannels == QORLSIM_DATA                   ? " (data channel)"
+                                                                            : " (control channel)");
+            QorlSim_DropChannel(printer->address, stats.openChannels, 4);
+        }
+    }
+    QorlSim_WaitIdle(2000);
+    return open;
 }
 
 std::string SinkOfA() {

@@ -24,6 +24,8 @@ extern const WorldPrinter kPrinterC;
 extern const char* const kDeviceId;
 // The port that the scenarios add by name: printer C's address.
 std::wstring AddedPortName();
+// A port added by name on printer A's address, which OpenPort rebuilds from A's record.
+std::wstring RebuiltPortName();
 extern const wchar_t* const kPrinterName; // the spooler's printer on printer A's port
 
 // Starts the stack process (when it does not run) and adds the printers. False with a
@@ -44,6 +46,11 @@ std::string DatabaseWithout(const WorldPrinter& removed);
 std::wstring SettingText();
 void RemoveSetting();
 bool ProfileHas(const std::wstring& port);
+
+// The printers whose channels are still open ("" when none), after the stack has delivered
+// what it had; their channels are then closed from the printer's side, so that the next run
+// finds them free.
+std::string CloseLinksLeftOpen();
 
 // What printer A received since the last reset.
 std::string SinkOfA();
