@@ -1,5 +1,6 @@
 #include "port_ui_text.h"
 
+#include "ports/hex_digit.h"
 #include "ports/retry_timeout_range.h"
 
 namespace quilldlg {
@@ -8,19 +9,6 @@ namespace {
 
 bool IsSpace(wchar_t c) {
     return c == L' ' || c == L'\t';
-}
-
-int HexValue(wchar_t c) {
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
 }
 
 wchar_t UpperAscii(wchar_t c) {
@@ -62,8 +50,8 @@ bool ParseAddressPortName(const wchar_t* name, uint8_t address[6]) {
     uint8_t bytes[6];
     const wchar_t* p = name;
     for (int i = 0; i < 6; ++i) {
-        int high = HexValue(p[0]);
-        int low = high < 0 ? -1 : HexValue(p[1]);
+        int high = HexDigitValue(p[0]);
+        int low = high < 0 ? -1 : HexDigitValue(p[1]);
         if (low < 0) {
             return false;
         }

@@ -1,4 +1,5 @@
 #include "ports/port_record.h"
+#include "ports/hex_digit.h"
 
 #include <cwchar>
 
@@ -6,19 +7,6 @@ namespace {
 
 bool IsSpace(wchar_t c) {
     return c == L' ' || (c >= L'\t' && c <= L'\r');
-}
-
-int HexValue(wchar_t c) {
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
 }
 
 } // namespace
@@ -40,12 +28,12 @@ BOOL ParsePortAddress(const wchar_t* name, uint8_t out[6]) {
         while (IsSpace(*at)) {
             ++at;
         }
-        int value = HexValue(*at);
+        int value = HexDigitValue(*at);
         if (value < 0) {
             return FALSE;
         }
         ++at;
-        const int second = HexValue(*at);
+        const int second = HexDigitValue(*at);
         if (second >= 0) {
             value = value * 16 + second;
             ++at;

@@ -8,6 +8,7 @@
 #include "qorlib_control.h"
 #include "spooler_host.h"
 #include "support/hcrpdb_writer.h"
+#include "support/stack_program.h"
 
 namespace lowres {
 
@@ -19,24 +20,6 @@ testsupport::DeviceEntry EntryOf(const WorldPrinter& printer) {
     testsupport::DeviceEntry entry = {{}, printer.name, 0x1001, 0x1003, 0};
     std::memcpy(entry.address, printer.address, 6);
     return entry;
-}
-
-bool RunStack(const wchar_t* arguments, bool wait) {
-    std::wstring command =
-        L"\"" + prnlink::ProgramDirectory() + L"Tarnwick.exe\"" + std::wstring(arguments);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return false;
-    }
-    if (wait) {
-        WaitForSingleObject(process.hProcess, 10000);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
 }
 
 HKEY OpenSettingKey() {
@@ -88,7 +71,7 @@ std::wstring WorldPrinter::AddressName() const {
 bool StartWorld(std::string* error) {
     g_startedStack = !prnlink::StackProcessRunning();
     if (g_startedStack) {
-        RunStack(L"", false);
+        testsupport::RunStackProgram(L"", false);
         for (int i = 0; i < 100 && !prnlink::StackProcessRunning(); ++i) {
             Sleep(50);
         }
@@ -117,7 +100,7 @@ bool StartWorld(std::string* error) {
 void StopWorld() {
     QorlSim_Reset();
     if (g_startedStack) {
-        RunStack(L" --stop", true);
+        testsupport::RunStackProgram(L" --stop", true);
     }
     testsupport::RemoveDatabase();
     RemoveProfileEntries();

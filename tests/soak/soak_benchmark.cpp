@@ -30,6 +30,7 @@
 #include "spooler_host.h"
 #include "support/handle_count.h"
 #include "support/hcrpdb_writer.h"
+#include "support/stack_program.h"
 #include "win32_error_names.h"
 
 namespace {
@@ -89,23 +90,6 @@ using prnlink::ProgramDirectory;
 
 bool StackRunning() {
     return prnlink::StackProcessRunning();
-}
-
-bool RunStackCommand(const std::wstring& arguments, bool wait) {
-    std::wstring command = L"\"" + ProgramDirectory() + L"Tarnwick.exe\"" + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return false;
-    }
-    if (wait) {
-        WaitForSingleObject(process.hProcess, 10000);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
 }
 
 const Monitor2Table* Table() {
@@ -541,7 +525,7 @@ int main(int argc, char** argv) {
     const bool hadDatabase = testsupport::DatabaseExists();
     const bool startedStack = !StackRunning();
     if (startedStack) {
-        RunStackCommand(L"", false);
+        testsupport::RunStackProgram(L"", false);
         for (int i = 0; i < 100 && !StackRunning(); ++i) {
             Sleep(50);
         }
@@ -684,7 +668,7 @@ int main(int argc, char** argv) {
         testsupport::RemoveDatabase();
     }
     if (startedStack) {
-        RunStackCommand(L" --stop", true);
+        testsupport::RunStackProgram(L" --stop", true);
     }
     return g_totals.bytesLost == 0 && g_totals.anomalies == 0 ? 0 : 1;
 }
