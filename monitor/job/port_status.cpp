@@ -3,8 +3,7 @@
 // spooler no longer accepts.
 
 #include "job/port_status.h"
-
-#include <initializer_list>
+#include "common/last_error.h"
 
 #include <cwchar>
 #include <cstring>
@@ -82,19 +81,6 @@ void PostPortStatus(PortStatusReport& report) {
     report.portInfo.pszStatus = nullptr;
 }
 
-// FALSE with the error of the call that failed, or with `fallback` where the error left is
-// none of the failed call's own (one of `notReasons`).
-BOOL StatusUnavailable(std::initializer_list<DWORD> notReasons, DWORD fallback) {
-    const DWORD error = GetLastError();
-    for (DWORD notReason : notReasons) {
-        if (error == notReason) {
-            SetLastError(fallback);
-            break;
-        }
-    }
-    return FALSE;
-}
-
 } // namespace
 
 BOOL UpdatePortStatus(PortRecord* record) {
@@ -103,8 +89,10 @@ BOOL UpdatePortStatus(PortRecord* record) {
     }
     PortStatusReport& report = record->status;
     if (report.printerInfo == nullptr && !FetchPrinterInfo(record)) {
-        // A size query's 122 is not the reason.
-        return StatusUnavailable({ERROR_SUCCESS, ERROR_INSUFFICIENT_BUFFER}, ERROR_OPEN_FAILED);
+        // Why, but not a size query's 122.
+        const DWORD error = LastErrorOr(ERROR_OPEN_FAILED);
+        SetLastError(error == ERROR_INSUFFICIENT_BUFFER ? ERROR_OPEN_FAILED : error);
+        return FALSE;
     }
     // With the control channel closed no answer can come: fail now rather than after the
     // whole response time-out.
@@ -113,8 +101,10 @@ BOOL UpdatePortStatus(PortRecord* record) {
         return FALSE;
     }
     uint8_t status = 0;
+    SetLastError(ERROR_SUCCESS); // not an earlier call's error for an exchange that set none
     if (!record->connection.GetLPTStatus(&status)) {
-        return StatusUnavailable({ERROR_SUCCESS, ERROR_SUCCESS}, ERROR_TIMEOUT);
+        SetLastError(LastErrorOr(ERROR_TIMEOUT));
+        return FALSE;
     }
     LineStatusMapping mapping = MapLineStatus(status);
     report.portInfo.dwStatus = mapping.portStatus;
