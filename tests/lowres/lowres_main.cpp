@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -64,14 +65,25 @@ std::string Code(DWORD code) {
 
 // A run that does not end within the limit is a hang: said, and the program ends.
 std::atomic<DWORD> g_runStarted{0};
+std::mutex g_runNameLock; // the watchdog reads the name while the runs change it
 std::string g_runName;
+
+void NameRun(const std::string& name) {
+    std::lock_guard<std::mutex> lock(g_runNameLock);
+    g_runName = name;
+}
+
+std::string RunName() {
+    std::lock_guard<std::mutex> lock(g_runNameLock);
+    return g_runName;
+}
 DWORD WINAPI Watchdog(LPVOID) {
     for (;;) {
         Sleep(1000);
         const DWORD started = g_runStarted;
         if (started != 0 && GetTickCount() - started > kRunLimitMs) {
             std::printf("FINDING %s: the run has not ended after %lu s (a hang)\n",
-                        g_runName.c_str(), static_cast<unsigned long>(kRunLimitMs / 1000));
+                        RunName().c_str(), static_cast<unsigned long>(kRunLimitMs / 1000));
             std::printf("fault points tried: %llu, findings: %d\n",
                         static_cast<unsigned long long>(g_tried), g_findings + 1);
             std::fflush(stdout);
@@ -238,7 +250,7 @@ std::vector<uint64_t> PointsToTry(FaultMode mode, const std::vector<lowres::Call
 
 bool RunScenario(const Scenario& scenario, const Options& options) {
     const DWORD started = GetTickCount();
-    g_runName = scenario.name;
+    NameRun(scenario.name);
     bool fatal = false;
     const int findingsBefore = g_findings;
     g_runStarted = GetTickCount();
@@ -255,13 +267,13 @@ bool RunScenario(const Scenario& scenario, const Options& options) {
             if (fatal) {
                 break;
             }
-            g_runName = std::string(scenario.name) + ", call " + std::to_string(k) + " failed " +
-                        ModeName(mode);
+            NameRun(std::string(scenario.name) + ", call " + std::to_string(k) + " failed " +
+                    ModeName(mode));
             g_runStarted = GetTickCount();
             RunOnce(scenario, mode, k, &fatal);
             ++tried;
             if (options.verbose) {
-                std::printf("  %s (%s): %.1f s\n", g_runName.c_str(), g_lastFailedCall.c_str(),
+                std::printf("  %s (%s): %.1f s\n", RunName().c_str(), g_lastFailedCall.c_str(),
                             (GetTickCount() - g_runStarted) / 1000.0);
             }
         }
