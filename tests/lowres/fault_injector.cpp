@@ -456,8 +456,7 @@ BOOL WINAPI FaultMoveFile(LPCWSTR from, LPCWSTR to, DWORD flags) {
 // The registry, as the system's functions and as the spooler's MONITORREG functions: a
 // failure is returned, not set as the thread's error.
 LONG Refused(Call call) {
-    DWORD code = ErrorOf(call);
-    return static_cast<LONG>(code);
+    return static_cast<LONG>(ErrorOf(call));
 }
 LONG WINAPI FaultRegOpenKeyA(HKEY key, LPCSTR name, DWORD options, REGSAM access, PHKEY result) {
     if (Fails(REG_OPEN_KEY_A)) {
@@ -689,7 +688,7 @@ void Bind(HMODULE library, const char* dll, const char* function, F wrapper, F* 
         *original = reinterpret_cast<F>(earlier);
         return;
     }
-    // Not imported: the wrapper is never reached, but keep a working original anyway.
+    // Not imported: the wrapper is never reached, and there is no original to keep.
     *original = nullptr;
     if (!unbound->empty()) {
         *unbound += ", ";

@@ -92,10 +92,6 @@ DWORD WINAPI Watchdog(LPVOID) {
     }
 }
 
-bool Load(std::string* error) {
-    return lowres::LoadInjectedMonitor(error);
-}
-
 // Shuts the monitor down, waits for its threads and unloads it. False when a thread of the
 // monitor still runs (the library then stays loaded: unloading it would pull the code from
 // under that thread).
@@ -118,7 +114,7 @@ uint64_t RunOnce(const Scenario& scenario, FaultMode mode, uint64_t k, bool* fat
     lowres::ForgetResources();
     std::string error;
     if (scenario.kind != ScenarioKind::Initialisation) {
-        if (!Load(&error)) {
+        if (!lowres::LoadInjectedMonitor(&error)) {
             std::printf("lowres: cannot load the monitor: %s\n", error.c_str());
             *fatal = true;
             return 0;
@@ -172,7 +168,7 @@ uint64_t RunOnce(const Scenario& scenario, FaultMode mode, uint64_t k, bool* fat
     bool loaded = prnlink::Monitor() != nullptr;
     if (!outcome.ok) {
         if (scenario.kind == ScenarioKind::Ending) {
-            if (!Load(&error)) {
+            if (!lowres::LoadInjectedMonitor(&error)) {
                 *fatal = true;
                 return reached;
             }
